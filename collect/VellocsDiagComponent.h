@@ -1,0 +1,27 @@
+#pragma once
+// The contract of every collector: a selected flag, a display name and an available flag.
+#include <windows.h>
+
+#include <string>
+
+class CVellocsDiagComponent {
+public:
+    // The run reads `selected`; start-up and the dialog's worker write it.
+    INT32 selected = 0;
+
+    virtual bool IsAvailable() { return m_available; }
+    virtual void SetUnavailable() { m_available = false; }
+    virtual void SetAvailable() { m_available = true; }
+    virtual const wchar_t* GetName() { return m_name.c_str(); }
+    // Non-zero means success. markerVolumeRoot is "X:\" or null; layerMode is 0 with a marker volume.
+    virtual INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) = 0;
+    virtual const wchar_t* GetDescription() { return m_name.c_str(); }
+    virtual ~CVellocsDiagComponent() = default;
+
+protected:
+    // Loads the name from the string table; raises StringLoadError when it is missing.
+    explicit CVellocsDiagComponent(UINT nameId);
+
+    std::wstring m_name;
+    bool m_available = true;
+};

@@ -1,0 +1,108 @@
+#include "FileSystem.h"
+
+#include "DiagnosticLog.h"
+#include "FolderCreation.h"
+#include "PathBuilder.h"
+#include "UniqueHandles.h"
+
+#include <cwchar>
+#include <new>
+
+namespace Tallis::ImageUpdate {
+namespace {
+
+// A drive root (X: or X:\) or a bare UNC server is never created.
+bool DestinationNeedsCreation(const wchar_t* text) noexcept
+{
+    const size_t length = wcslen(text);
+    if (length >= 4 && text[0] == L'\\' && text[1] == L'\\') {
+        const wchar_t* rest = text;
+        if (wcsncmp(text, L"\\\\?\\", 4) == 0)
+            rest = text + 4;
+        for (const wchar_t* p = rest; *p; ++p) {
+            if (*p == L'\\' && p[1] != L'\0')
+                return true;
+        }
+        return false;
+    }
+    if (length >= 1 && text[length - 1] == L':')
+        return false;
+    if (length >= 2 && text[length - 2] == L':' && text[length - 1] == L'\\')
+        return false;
+    return true;
+}
+
+bool IsDotEntry(const wchar_t* name) noexcept
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
+{
+    PathBuilder sourceFolder(source, false);
+    PathBuilder destinationFolder(destination, false);
+
+    if (DestinationNeedsCreation(destinationFolder.GetPath()))
+        (void)CreateFolderWithRetry(destinationFolder.GetPath());
+
+    PathBuilder pattern(sourceFolder.GetPath(), L"*.*", false);
+    WIN32_FIND_DATAW entry;
+    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
+    if (!search) {
+        const DWORD error = GetLastError();
+        return error == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : 0;
+    }
+
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            continue;
+        if (IsDotEntry(entry.cFileName))
+            continue;
+        PathBuilder sourceItem(sourceFolder.GetPath(), entry.cFileName, false);
+        PathBuilder destinationItem(destinationFolder.GetPath(), entry.cFileName, false);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!recurse)
+                continue;
+            if (const DWORD error = CopyTree(sourceItem.GetPath(), destinationItem.GetPath(), recurse))
+                return error;
+            continue;
+        }
+        const wchar_t* from = sourceItem.GetLongPath();
+        if (!CopyFileW(from, destinationItem.GetLongPath(), FALSE)) {
+            const DWORD error = GetLastError();
+            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"CopyFile %s ==> %s failed, Error:%d", sourceItem.GetPath(),
+                    destinationItem.GetPath(), int(error));
+            return error;
+        }
+    } while (FindNextFileW(search.get(), &entry));
+    return 0;
+}
+
+} // namespace
+
+bool PathExists(const wchar_t* path) noexcept
+{
+    if (!path || path[0] == L'\0')
+        return false;
+    try {
+        PathBuilder target(path, false);
+        WIN32_FIND_DATAW entry;
+        unique_hfind search(FindFirstFileW(target.GetLongPath(), &entry));
+        return search.is_valid();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool recurse) noexcept
+{
+    if (!source || !destination || source[0] == L'\0' || destination[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    try {
+        return CopyTree(source, destination, recurse);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+} // namespace Tallis::ImageUpdate

@@ -1,0 +1,97 @@
+#include "FolderCreation.h"
+
+#include "DiagnosticLog.h"
+#include "PathBuilder.h"
+#include "UniqueHandles.h"
+
+#include <atomic>
+#include <new>
+
+namespace Tallis::ImageUpdate {
+namespace {
+
+std::atomic<CreateFolderChainFn> g_createChainOverride{nullptr};
+std::atomic<StandbyPurgeFn> g_purgeOverride{nullptr};
+
+constexpr ULONG kSystemMemoryListInformation = 80;
+constexpr ULONG kMemoryPurgeStandbyList = 4;
+
+using NtSetSystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG);
+using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
+
+DWORD CreateChain(PathBuilder& folder)
+{
+    if (CreateFolderChainFn createChain = g_createChainOverride.load())
+        return createChain(folder.GetPath());
+    return folder.CreateFolderChain();
+}
+
+} // namespace
+
+void SetFolderCreationForTest(CreateFolderChainFn createChain) noexcept
+{
+    g_createChainOverride.store(createChain);
+}
+
+void SetStandbyPurgeForTest(StandbyPurgeFn purge) noexcept
+{
+    g_purgeOverride.store(purge);
+}
+
+DWORD CreateFolderWithRetry(const wchar_t* path) noexcept
+{
+    if (!path)
+        return ERROR_INVALID_PARAMETER;
+    try {
+        PathBuilder folder(path, false);
+        DWORD result = ERROR_DISK_FULL;
+        for (int attempt = 0; attempt < kMaxFolderCreationAttempts; ++attempt) {
+            result = CreateChain(folder);
+            if (result != ERROR_DISK_FULL)
+                return result;
+            if (FlushStandbyList() != 0)
+                return ERROR_DISK_FULL;
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+DWORD FlushStandbyList() noexcept
+{
+    unique_hmodule ntdll(LoadLibraryW(L"ntdll"));
+    if (!ntdll) {
+        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"LoadLibrary failed for ntdll, Error:%d", int(GetLastError()));
+        return kFlushUnavailable;
+    }
+    auto setInformation = reinterpret_cast<NtSetSystemInformationFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "NtSetSystemInformation")));
+    if (!setInformation) {
+        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to get NtSetSystemInformation from ntdll, Error:%d",
+                int(GetLastError()));
+        return kFlushUnavailable;
+    }
+    auto statusToDosError = reinterpret_cast<RtlNtStatusToDosErrorFn>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "RtlNtStatusToDosError")));
+    if (!statusToDosError) {
+        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to get RtlNtStatusToDosError from ntdll, Error:%d",
+                int(GetLastError()));
+        return kFlushUnavailable;
+    }
+
+    LONG status;
+    if (StandbyPurgeFn purge = g_purgeOverride.load()) {
+        status = purge();
+    } else {
+        ULONG command = kMemoryPurgeStandbyList;
+        status = setInformation(kSystemMemoryListInformation, &command, sizeof command);
+    }
+    if (status == 0)
+        return 0;
+    const DWORD error = statusToDosError(status);
+    KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to flush the standby list, Error:%d", int(error));
+    return error;
+}
+
+} // namespace Tallis::ImageUpdate

@@ -1,0 +1,195 @@
+#include "TestSupport.h"
+
+#include "UniqueHandles.h"
+
+#include <algorithm>
+#include <functional>
+
+using Tallis::ImageUpdate::unique_handle;
+using Tallis::ImageUpdate::unique_hfile;
+using Tallis::ImageUpdate::unique_hfind;
+
+namespace kvotest {
+
+std::wstring LongForm(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\", 0) == 0)
+        return path;
+    return L"\\\\?\\" + path;
+}
+
+ScratchFolder::ScratchFolder(const std::wstring& name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    m_path = std::wstring(temp) + L"kvotest-" + name;
+    RemoveTree(m_path);
+    CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    RemoveTree(m_path);
+}
+
+void RemoveTree(const std::wstring& path)
+{
+    const std::wstring longPath = LongForm(path);
+    const DWORD attributes = GetFileAttributesW(longPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!DeleteFileW(longPath.c_str()))
+            RemoveDirectoryW(longPath.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW entry;
+    unique_hfind search(FindFirstFileW((longPath + L"\\*").c_str(), &entry));
+    if (search) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..")
+                RemoveTree(path + L"\\" + name);
+        } while (FindNextFileW(search.get(), &entry));
+    }
+    search.reset();
+    RemoveDirectoryW(longPath.c_str());
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    unique_hfile file(CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.is_valid()) << "cannot create " << Narrow(path) << ", error " << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr));
+    ASSERT_EQ(written, bytes.size());
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    unique_hfile file(CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return {};
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(LongForm(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(LongForm(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& root)
+{
+    std::vector<std::wstring> entries;
+    std::function<void(const std::wstring&)> walk = [&](const std::wstring& relative) {
+        WIN32_FIND_DATAW entry;
+        unique_hfind search(FindFirstFileW(LongForm(root + relative + L"\\*").c_str(), &entry));
+        if (!search)
+            return;
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = relative + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                entries.push_back(child.substr(1) + L"\\");
+                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                    walk(child);
+            } else {
+                entries.push_back(child.substr(1));
+            }
+        } while (FindNextFileW(search.get(), &entry));
+    };
+    walk(L"");
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+::testing::AssertionResult TreesEqual(const std::wstring& expected, const std::wstring& actual)
+{
+    const auto expectedEntries = ListTree(expected);
+    const auto actualEntries = ListTree(actual);
+    if (expectedEntries != actualEntries) {
+        auto failure = ::testing::AssertionFailure() << "entries differ between " << Narrow(expected) << " and "
+                                                     << Narrow(actual) << ":";
+        for (const auto& entry : expectedEntries)
+            if (!std::binary_search(actualEntries.begin(), actualEntries.end(), entry))
+                failure << "\n  missing " << Narrow(entry);
+        for (const auto& entry : actualEntries)
+            if (!std::binary_search(expectedEntries.begin(), expectedEntries.end(), entry))
+                failure << "\n  unexpected " << Narrow(entry);
+        return failure;
+    }
+    for (const auto& entry : expectedEntries) {
+        if (!entry.empty() && entry.back() == L'\\')
+            continue;
+        if (ReadFileBytes(expected + L"\\" + entry) != ReadFileBytes(actual + L"\\" + entry))
+            return ::testing::AssertionFailure() << "content differs: " << Narrow(entry);
+    }
+    return ::testing::AssertionSuccess() << expectedEntries.size() << " entries equal";
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string result(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+std::wstring Widen(const std::string& utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring result(size_t(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), result.data(), size);
+    return result;
+}
+
+std::wstring GetEnv(const wchar_t* name)
+{
+    wchar_t buffer[32768];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
+    return length > 0 && length < 32768 ? std::wstring(buffer, length) : std::wstring();
+}
+
+int RunUnixShell(const std::string& command, DWORD timeoutMs)
+{
+    // Wine starts a Unix program given by its Z: path; /bin/sh then runs the command natively.
+    std::wstring commandLine = L"Z:\\bin\\sh -c \"" + Widen(command) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return -1;
+    unique_handle processHandle(process.hProcess);
+    unique_handle threadHandle(process.hThread);
+    if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(processHandle.get(), 1);
+        return -1;
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(processHandle.get(), &exitCode);
+    return int(exitCode);
+}
+
+} // namespace kvotest

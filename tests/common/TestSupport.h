@@ -1,0 +1,55 @@
+#pragma once
+// Small helpers shared by the test programs: scratch folders, whole-file reads, tree comparison.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kvotest {
+
+// A fresh folder below the Wine user's temporary folder, removed with its content afterwards.
+// A leftover of a crashed earlier run is removed first.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& name);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    [[nodiscard]] const std::wstring& Path() const { return m_path; }
+    [[nodiscard]] std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// Long-path form of an absolute path (\\?\ in front), for Win32 calls on deep trees.
+std::wstring LongForm(const std::wstring& path);
+
+// Removes a file or a whole tree; missing is fine.
+void RemoveTree(const std::wstring& path);
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+[[nodiscard]] std::string ReadFileBytes(const std::wstring& path);
+[[nodiscard]] bool FileExists(const std::wstring& path);
+[[nodiscard]] bool FolderExists(const std::wstring& path);
+
+// Relative paths (with a trailing backslash for folders) of everything below root, sorted.
+[[nodiscard]] std::vector<std::wstring> ListTree(const std::wstring& root);
+
+// Same entries, same sizes and same bytes below both roots.
+[[nodiscard]] ::testing::AssertionResult TreesEqual(const std::wstring& expected, const std::wstring& actual);
+
+[[nodiscard]] std::string Narrow(const std::wstring& text);
+[[nodiscard]] std::wstring Widen(const std::string& utf8);
+
+// Environment variable of this process, empty when unset.
+[[nodiscard]] std::wstring GetEnv(const wchar_t* name);
+
+// Runs a Unix command line through Wine's start /unix ... is not reliable; /bin/sh via Z: is.
+// Returns the exit code, or -1 when the process could not be started or overran timeoutMs.
+int RunUnixShell(const std::string& command, DWORD timeoutMs = 60000);
+
+} // namespace kvotest
