@@ -3,6 +3,7 @@
 #include "UniqueHandles.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 using Tallis::ImageUpdate::unique_handle;
@@ -38,10 +39,15 @@ void RemoveTree(const std::wstring& path)
     const DWORD attributes = GetFileAttributesW(longPath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link is removed itself, never what it points to.
+        if (!RemoveDirectoryW(longPath.c_str()) && !DeleteFileW(longPath.c_str()))
+            RunUnixShell("rm -f '" + UnixPath(path) + "'");
+        return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(longPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(longPath.c_str()))
-            RemoveDirectoryW(longPath.c_str());
+        DeleteFileW(longPath.c_str());
         return;
     }
     WIN32_FIND_DATAW entry;
@@ -171,10 +177,32 @@ std::wstring GetEnv(const wchar_t* name)
     return length > 0 && length < 32768 ? std::wstring(buffer, length) : std::wstring();
 }
 
+std::string UnixPath(const std::wstring& windowsPath)
+{
+    using GetUnixName = char* (*)(const wchar_t*);
+    auto getUnixName = reinterpret_cast<GetUnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!getUnixName)
+        return {};
+    char* unixName = getUnixName(windowsPath.c_str());
+    std::string result = unixName ? unixName : "";
+    HeapFree(GetProcessHeap(), 0, unixName);
+    return result;
+}
+
 int RunUnixShell(const std::string& command, DWORD timeoutMs)
 {
-    // Wine starts a Unix program given by its Z: path; /bin/sh then runs the command natively.
-    std::wstring commandLine = L"Z:\\bin\\sh -c \"" + Widen(command) + L"\"";
+    // Wine's start /unix runs a Unix program but neither waits for it nor hands back its exit
+    // code: the script writes the code to a status file, which we wait for.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring stem = std::wstring(temp) + L"kvotest-shell-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(GetCurrentThreadId());
+    const std::wstring script = stem + L".sh";
+    const std::wstring status = stem + L".status";
+    DeleteFileW(status.c_str());
+    WriteFileBytes(script, command + "\necho $? > '" + UnixPath(status) + "'\n");
+    std::wstring commandLine = L"start.exe /wait /unix /bin/sh " + Widen(UnixPath(script));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -183,13 +211,16 @@ int RunUnixShell(const std::string& command, DWORD timeoutMs)
         return -1;
     unique_handle processHandle(process.hProcess);
     unique_handle threadHandle(process.hThread);
-    if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    if (WaitForSingleObject(processHandle.get(), timeoutMs) != WAIT_OBJECT_0)
         TerminateProcess(processHandle.get(), 1);
-        return -1;
-    }
-    DWORD exitCode = 0;
-    GetExitCodeProcess(processHandle.get(), &exitCode);
-    return int(exitCode);
+    std::string code;
+    while ((code = ReadFileBytes(status)).find('\n') == std::string::npos && GetTickCount64() < deadline)
+        Sleep(20);
+    const bool finished = code.find('\n') != std::string::npos;
+    DeleteFileW(script.c_str());
+    DeleteFileW(status.c_str());
+    return finished && !code.empty() ? std::atoi(code.c_str()) : -1;
 }
 
 } // namespace kvotest

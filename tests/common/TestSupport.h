@@ -48,8 +48,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Environment variable of this process, empty when unset.
 [[nodiscard]] std::wstring GetEnv(const wchar_t* name);
 
-// Runs a Unix command line through Wine's start /unix ... is not reliable; /bin/sh via Z: is.
-// Returns the exit code, or -1 when the process could not be started or overran timeoutMs.
+// Unix path of a Windows path (Wine), empty when it has none.
+[[nodiscard]] std::string UnixPath(const std::wstring& windowsPath);
+
+// Runs a command with the Unix shell, outside Wine (for symbolic links, permissions and the like).
+// Returns its exit code, or -1 when it could not be started or overran timeoutMs.
 int RunUnixShell(const std::string& command, DWORD timeoutMs = 60000);
 
 } // namespace kvotest

@@ -1,0 +1,143 @@
+#include "LogCapture.h"
+#include "ResourceStrings.h"
+#include "StatusSink.h"
+#include "VellocsDiag.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+using namespace Tallis::ImageUpdate;
+using namespace kvotest;
+
+namespace {
+
+class RecordingSink : public IStatusSink {
+public:
+    void SetStatusText(const wchar_t* text) override { lines.emplace_back(text); }
+    std::vector<std::wstring> lines;
+};
+
+class FakeCollector : public CVellocsDiagComponent {
+public:
+    FakeCollector(UINT nameId, INT32 result) : CVellocsDiagComponent(nameId), m_result(result) {}
+    INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override
+    {
+        ++calls;
+        seenFolder = outputFolder ? outputFolder : L"(null)";
+        seenRoot = markerVolumeRoot ? markerVolumeRoot : L"(null)";
+        seenMode = layerMode;
+        return m_result;
+    }
+    int calls = 0;
+    std::wstring seenFolder, seenRoot;
+    INT32 seenMode = -1;
+
+private:
+    INT32 m_result;
+};
+
+const std::wstring kPrefix = L"Status: ";
+const std::wstring kDone = L"Status: Vellocs diagnostic report generation complete";
+
+} // namespace
+
+class CollectionRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RegisterStatusSink(&sink);
+        holder.SetComponent(CVellocsDiag::kProductLogs, &logs);
+        holder.SetComponent(CVellocsDiag::kMetadata, &metadata);
+        holder.SetComponent(CVellocsDiag::kOsLogs, &osLogs);
+    }
+    void TearDown() override { RegisterStatusSink(nullptr); }
+    void SelectAll() { logs.selected = metadata.selected = osLogs.selected = 1; }
+
+    RecordingSink sink;
+    FakeCollector logs{IDS_COLLECTING_LOGS, 1};
+    FakeCollector metadata{IDS_COLLECTING_METADATA, 1};
+    FakeCollector osLogs{IDS_COLLECTING_OS_LOGS, 7};
+    CVellocsDiag holder;
+    ScratchFolder folder{L"run"};
+    std::wstring output = folder / L"VellocsDiag_1457359509";
+};
+
+TEST_F(CollectionRun, CallsSelectedCollectorsInHolderOrderAndStartsTheLogs)
+{
+    SelectAll();
+    EXPECT_TRUE(holder.GenerateReport(output.c_str(), L"E:\\", 0));
+    EXPECT_EQ(sink.lines, (std::vector<std::wstring>{kPrefix + L"Collecting Vellocs Logs",
+                                                     kPrefix + L"Collecting Vellocs Metadata",
+                                                     kPrefix + L"Collecting OS Logs", kDone}));
+    for (FakeCollector* collector : {&logs, &metadata, &osLogs}) {
+        EXPECT_EQ(collector->calls, 1);
+        EXPECT_EQ(collector->seenFolder, output);
+        EXPECT_EQ(collector->seenRoot, L"E:\\");
+        EXPECT_EQ(collector->seenMode, 0);
+    }
+    EXPECT_TRUE(FolderExists(output));
+    const std::string full = ReadFileBytes(output + L"\\KvoVellocsDiag.log");
+    EXPECT_NE(full.find("Log initialized, Full log:" + Narrow(output) + "\\KvoVellocsDiag.log, Error log:" +
+                        Narrow(output) + "\\KvoVellocsDiag.Errors.log"),
+              std::string::npos)
+        << full;
+}
+
+TEST_F(CollectionRun, OnlyTheOsLogCollectorSelected)
+{
+    osLogs.selected = 1;
+    EXPECT_TRUE(holder.GenerateReport(output.c_str(), nullptr, 2));
+    EXPECT_EQ(sink.lines, (std::vector<std::wstring>{kPrefix + L"Collecting OS Logs", kDone}));
+    EXPECT_EQ(logs.calls + metadata.calls, 0);
+    EXPECT_EQ(osLogs.seenRoot, L"(null)");
+    EXPECT_EQ(osLogs.seenMode, 2);
+}
+
+TEST_F(CollectionRun, AfterAFailureLaterCollectorsAreAnnouncedButNotCalled)
+{
+    FakeCollector failing(IDS_COLLECTING_LOGS, 0);
+    holder.SetComponent(CVellocsDiag::kProductLogs, &failing);
+    failing.selected = 1;
+    SelectAll();
+    EXPECT_FALSE(holder.GenerateReport(output.c_str(), nullptr, 2));
+    EXPECT_EQ(sink.lines.size(), 4u);
+    EXPECT_EQ(sink.lines[1], kPrefix + L"Collecting Vellocs Metadata");
+    EXPECT_EQ(sink.lines[2], kPrefix + L"Collecting OS Logs");
+    EXPECT_EQ(sink.lines[3], kDone);
+    EXPECT_EQ(failing.calls, 1);
+    EXPECT_EQ(metadata.calls + osLogs.calls, 0);
+}
+
+TEST_F(CollectionRun, UnselectedAndUnavailableCollectorsGetNoStatusLine)
+{
+    SelectAll();
+    metadata.selected = 0;
+    osLogs.SetUnavailable();
+    EXPECT_TRUE(holder.GenerateReport(output.c_str(), nullptr, 2));
+    EXPECT_EQ(sink.lines, (std::vector<std::wstring>{kPrefix + L"Collecting Vellocs Logs", kDone}));
+    EXPECT_EQ(metadata.calls + osLogs.calls, 0);
+}
+
+TEST_F(CollectionRun, NothingSelectedStillCreatesTheFolderAndLogs)
+{
+    EXPECT_TRUE(holder.GenerateReport(output.c_str(), nullptr, 2));
+    EXPECT_EQ(sink.lines, std::vector<std::wstring>{kDone});
+    EXPECT_TRUE(FileExists(output + L"\\KvoVellocsDiag.log"));
+}
+
+TEST(ResourceStrings, LoadsFromTheCurrentModuleAndRaisesForMissingIds)
+{
+    EXPECT_EQ(LoadResourceString(IDS_SELECT_AN_OPTION), L"Please select an option to generate Vellocs diagnostic data");
+    EXPECT_EQ(LoadResourceString(IDS_STATUS_PREFIX), L"Status: ");
+    try {
+        (void)LoadResourceString(4242);
+        FAIL() << "a missing string must raise";
+    } catch (const StringLoadError& error) {
+        EXPECT_STREQ(error.what(), "Load String failed");
+    }
+    // A module without a string table: every load raises, also for the collectors' names.
+    SetResourceModule(GetModuleHandleW(L"kernel32"));
+    EXPECT_THROW((void)LoadResourceString(IDS_COLLECTING_LOGS), StringLoadError);
+    SetResourceModule(nullptr);
+    EXPECT_EQ(GetResourceModule(), GetModuleHandleW(nullptr));
+}
