@@ -39,6 +39,19 @@ const wchar_t* FindMarkerVolume(std::wstring& root)
     if (length > 260)
         return nullptr;
 
+    // An empty removable drive must test as missing, not stop start-up with a "no disk" box.
+    DWORD previousMode = 0;
+    const bool modeChanged = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    struct RestoreErrorMode {
+        bool active;
+        DWORD mode;
+        ~RestoreErrorMode()
+        {
+            if (active)
+                SetThreadErrorMode(mode, nullptr);
+        }
+    } restore{modeChanged, previousMode};
+
     int count = 0;
     for (const wchar_t* drive = drives; *drive && count < 1024; drive += wcslen(drive) + 1, ++count) {
         const wchar_t candidate[] = {drive[0], L':', L'\\', L'\0'};

@@ -1,0 +1,48 @@
+#include "CollectorTrees.h"
+
+#include "DiagnosticLog.h"
+#include "FileSystem.h"
+#include "FolderCreation.h"
+#include "PathBuilder.h"
+#include "UniqueHandles.h"
+
+using namespace Tallis::ImageUpdate;
+
+int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
+                        const std::function<void(const wchar_t* volumeName)>& visit)
+{
+    PathBuilder pattern(dataFolder, L"Volumes", L"{*}", nullptr, false);
+    WIN32_FIND_DATAW entry;
+    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
+    if (!search) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            KVO_LOG(LOG_WARN, logUnit, L"No volume folders found for %s", pattern.GetPath());
+        else
+            KVO_LOG(LOG_ERROR, logUnit, L"Search for volume folders %s failed, Error:%d", pattern.GetPath(),
+                    int(error));
+        return 0;
+    }
+    int visited = 0;
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        visit(entry.cFileName);
+        ++visited;
+    } while (FindNextFileW(search.get(), &entry));
+    if (visited == 0)
+        KVO_LOG(LOG_WARN, logUnit, L"No volume folders found for %s", pattern.GetPath());
+    return visited;
+}
+
+void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
+{
+    KVO_LOG(LOG_INFO, logUnit, L"Copying %s ==> %s", source, destination);
+    (void)CreateFolderWithRetry(destination);
+    if (!PathExists(source)) {
+        // The copy below still runs: it leaves the (empty) destination as the only trace.
+        KVO_LOG(LOG_WARN, logUnit, L"Source folder %s not found, nothing to copy", source);
+    }
+    if (const DWORD error = CopyFolderTree(source, destination, true))
+        KVO_LOG(LOG_ERROR, logUnit, L"Copy of %s ==> %s is incomplete, Error:%d", source, destination, int(error));
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Copies the product's logs into "VellocsLogs": the filter driver's log from the system drive
+// root, and the service log folders from the product data folders or the marker volume.
+#include "VellocsDiagComponent.h"
+
+class CVellocsLogs : public CVellocsDiagComponent {
+public:
+    // Raises StringLoadError when string 114 is missing.
+    CVellocsLogs();
+    ~CVellocsLogs() override = default;
+
+    // 0 only for a null output folder; copy failures are logged and do not fail the collector.
+    INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override;
+
+    static constexpr const wchar_t* kOutputFolderName = L"VellocsLogs";
+    static constexpr const wchar_t* kDriverLogName = L"VantfsLogFile.log";
+    static constexpr const wchar_t* kDeliveryModeFolder = L"ServiceLogs-DeliveryMode";
+    static constexpr const wchar_t* kCreationModeFolder = L"ServiceLogs-CreationMode";
+
+    // Test seam: where the system directory comes from, so that another system drive and a
+    // failing lookup can be exercised. Null restores GetSystemDirectoryW.
+    using SystemDirectoryFn = UINT (*)(wchar_t* buffer, UINT size);
+    static void SetSystemDirectoryForTest(SystemDirectoryFn source) noexcept;
+};
