@@ -1,0 +1,65 @@
+#pragma once
+// Abstract base of every record a SortedLinkList holds: reference count, flags,
+// node name, sort key and a child list, plus the operations each record type fills in.
+#include <cstdint>
+#include <cstdio>
+
+namespace Tallis::ImageUpdate {
+
+class SortedLinkList;
+
+class ListNodeData {
+public:
+    ListNodeData();
+    ListNodeData(const ListNodeData&) = delete;
+    ListNodeData& operator=(const ListNodeData&) = delete;
+
+    // Type code (1 string, 2 folder, 3 file, 4 registry key, 5 registry value,
+    // 11 file-id map, 12 group).
+    virtual std::int32_t TypeCode() const = 0;
+    // Multi-line text dump into an open text stream.
+    virtual void WriteText(FILE* stream) const = 0;
+    // One diagnostic-log entry about the node.
+    virtual void LogLine() const = 0;
+    // Negative, 0 or positive. The list only compares nodes of the same type code.
+    virtual std::int32_t Compare(const ListNodeData* other) const = 0;
+    // Writes the node's data (the length word first); 0, or negative on failure.
+    virtual std::int32_t Save(FILE* stream) const = 0;
+    // The length word that Save begins with.
+    virtual std::int32_t DataSize() const = 0;
+    virtual ~ListNodeData();
+
+    virtual bool IsMarked() const;
+    virtual void Mark();
+    virtual bool IsIncluded() const;
+    virtual void AddRef();
+    // Never deletes: the list that sees the count reach 0 does.
+    virtual void Release();
+    virtual std::int32_t RefCount() const;
+    // Stores a heap copy (none for none) and returns it.
+    virtual const wchar_t* SetName(const wchar_t* name);
+    // -1 without a node name, else lstrcmpiW(text, name).
+    virtual std::int32_t CompareName(const wchar_t* text) const;
+    virtual void SetSortKey(std::int32_t key);
+    virtual std::int32_t GetSortKey() const;
+    virtual void MarkExcluded();
+
+    // The node's own list (normally empty); none when it could not be allocated.
+    SortedLinkList* ChildList() const noexcept { return m_children; }
+
+protected:
+    // For search keys, which live for one call and are never linked: no child list, so no
+    // kernel objects are made for them.
+    struct SearchKeyTag {};
+    explicit ListNodeData(SearchKeyTag) noexcept;
+
+private:
+    std::uint8_t m_marked = 0;
+    std::uint8_t m_included = 1;
+    std::int32_t m_refCount = 0;
+    wchar_t* m_name = nullptr;
+    std::int32_t m_sortKey = 0;
+    SortedLinkList* m_children = nullptr;
+};
+
+} // namespace Tallis::ImageUpdate

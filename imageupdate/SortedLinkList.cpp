@@ -1,0 +1,566 @@
+#include "SortedLinkList.h"
+
+#include "DiagnosticLog.h"
+#include "NodeFactory.h"
+#include "RecordStream.h"
+
+#include <share.h>
+
+#include <cerrno>
+#include <new>
+#include <utility>
+
+namespace Tallis::ImageUpdate {
+namespace {
+
+constexpr const wchar_t* kUnit = L"SortedLinkList";
+constexpr LONG kReaderUnits = 5;
+constexpr std::ptrdiff_t kInsertionSortBelow = 16;
+
+using Link = SortedLinkList::Link;
+
+std::int32_t CompareLinks(const Link* a, const Link* b, bool descending)
+{
+    const std::int32_t result = SortedLinkList::CompareNodes(a->node, b->node);
+    if (!descending)
+        return result;
+    return result > 0 ? -1 : (result < 0 ? 1 : 0);
+}
+
+// Every index stays inside [lo, hi] whatever the comparison answers, so a record type with an
+// inconsistent Compare gives a poor order but never a read outside the view.
+void InsertionSort(Link** view, std::ptrdiff_t lo, std::ptrdiff_t hi, bool descending)
+{
+    for (std::ptrdiff_t k = lo + 1; k <= hi; ++k) {
+        Link* moving = view[k];
+        std::ptrdiff_t m = k;
+        while (m > lo && CompareLinks(view[m - 1], moving, descending) > 0) {
+            view[m] = view[m - 1];
+            --m;
+        }
+        view[m] = moving;
+    }
+}
+
+// In-place quick sort (not stable), median of three, insertion sort for short ranges.
+void QuickSort(Link** view, std::ptrdiff_t lo, std::ptrdiff_t hi, bool descending)
+{
+    while (hi - lo >= kInsertionSortBelow) {
+        const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+        if (CompareLinks(view[mid], view[lo], descending) < 0)
+            std::swap(view[mid], view[lo]);
+        if (CompareLinks(view[hi], view[lo], descending) < 0)
+            std::swap(view[hi], view[lo]);
+        if (CompareLinks(view[hi], view[mid], descending) < 0)
+            std::swap(view[hi], view[mid]);
+        Link* const pivot = view[mid];
+        std::ptrdiff_t i = lo;
+        std::ptrdiff_t j = hi;
+        while (i <= j) {
+            while (i <= hi && CompareLinks(view[i], pivot, descending) < 0)
+                ++i;
+            while (j >= lo && CompareLinks(view[j], pivot, descending) > 0)
+                --j;
+            if (i <= j) {
+                std::swap(view[i], view[j]);
+                ++i;
+                --j;
+            }
+        }
+        if (j >= hi || i <= lo) {
+            // No progress: only an inconsistent comparison gets here.
+            break;
+        }
+        if (j - lo < hi - i) {
+            QuickSort(view, lo, j, descending);
+            lo = i;
+        } else {
+            QuickSort(view, i, hi, descending);
+            hi = j;
+        }
+    }
+    InsertionSort(view, lo, hi, descending);
+}
+
+} // namespace
+
+std::int32_t SortedLinkList::CompareNodes(const ListNodeData* a, const ListNodeData* b)
+{
+    const std::int32_t typeA = a->TypeCode();
+    const std::int32_t typeB = b->TypeCode();
+    if (typeA != typeB)
+        return typeA < typeB ? -1 : 1;
+    return a->Compare(b);
+}
+
+SortedLinkList::SortedLinkList()
+    : m_mutex(CreateMutexW(nullptr, FALSE, nullptr)),
+      m_semaphore(CreateSemaphoreW(nullptr, kReaderUnits, kReaderUnits, nullptr))
+{
+}
+
+SortedLinkList::~SortedLinkList()
+{
+    RemoveAll();
+    delete[] m_name;
+    if (m_mutex)
+        CloseHandle(m_mutex);
+    if (m_semaphore)
+        CloseHandle(m_semaphore);
+}
+
+void SortedLinkList::DropView() noexcept
+{
+    delete[] m_view;
+    m_view = nullptr;
+}
+
+std::int32_t SortedLinkList::ForEach5(Callback5 callback, void* a1, void* a2, void* a3, void* a4, void* a5)
+{
+    const std::int32_t remembered = m_iterationIndex;
+    std::int32_t result = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        result = callback(node, this, a1, a2, a3, a4, a5);
+        if (result < 0)
+            break;
+    }
+    m_iterationIndex = remembered;
+    return result;
+}
+
+std::int32_t SortedLinkList::ForEach4(Callback4 callback, void* a1, void* a2, void* a3, void* a4)
+{
+    const std::int32_t remembered = m_iterationIndex;
+    std::int32_t result = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        result = callback(node, this, a1, a2, a3, a4);
+        if (result < 0)
+            break;
+    }
+    m_iterationIndex = remembered;
+    return result;
+}
+
+std::int32_t SortedLinkList::ForEach3(Callback3 callback, void* a1, void* a2, void* a3)
+{
+    const std::int32_t remembered = m_iterationIndex;
+    std::int32_t result = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        result = callback(node, this, a1, a2, a3);
+        if (result < 0)
+            break;
+    }
+    m_iterationIndex = remembered;
+    return result;
+}
+
+std::int32_t SortedLinkList::ForEachNode(NodeCallback callback, void* a1, void* a2, void* a3)
+{
+    const std::int32_t remembered = m_iterationIndex;
+    std::int32_t result = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        result = callback(node, a1, a2, a3);
+        if (result < 0)
+            break;
+    }
+    m_iterationIndex = remembered;
+    return result;
+}
+
+bool SortedLinkList::InsertHead(ListNodeData* node)
+{
+    Link* link = new (std::nothrow) Link{node, m_head};
+    if (!link)
+        return false;
+    if (!node->IsIncluded())
+        ++m_excludedCount;
+    node->AddRef();
+    m_head = link;
+    ++m_count;
+    DropView();
+    if (!m_tail)
+        m_tail = link;
+    return true;
+}
+
+bool SortedLinkList::Append(ListNodeData* node)
+{
+    if (!m_head) {
+        m_tail = nullptr;
+        return InsertHead(node);
+    }
+    Link* link = new (std::nothrow) Link{node, nullptr};
+    if (!link)
+        return false;
+    if (!node->IsIncluded())
+        ++m_excludedCount;
+    node->AddRef();
+    m_tail->next = link;
+    m_tail = link;
+    ++m_count;
+    DropView();
+    return true;
+}
+
+bool SortedLinkList::AddAll(SortedLinkList* other)
+{
+    for (ListNodeData* node = other->First(); node; node = other->Next()) {
+        if (!InsertHead(node))
+            return false;
+    }
+    return true;
+}
+
+bool SortedLinkList::Sort(std::int32_t mode, std::int32_t sortKey)
+{
+    m_sortMode = mode;
+    DropView();
+    Link** view = new (std::nothrow) Link*[m_count > 0 ? m_count : 1];
+    if (!view)
+        return false;
+    std::int32_t filled = 0;
+    for (Link* link = m_head; link && filled < m_count; link = link->next) {
+        link->node->SetSortKey(sortKey);
+        view[filled++] = link;
+    }
+    bool descending = false;
+    if (mode == kDescending) {
+        descending = true;
+    } else if (mode != kAscending) {
+        KVO_LOG(LOG_WARN, kUnit, L"Unspecified sorting mode, sorting in ascending order");
+    }
+    if (filled > 1)
+        QuickSort(view, 0, filled - 1, descending);
+    m_view = view;
+    return true;
+}
+
+bool SortedLinkList::EnsureViewForSearch()
+{
+    if (!m_view && m_count > kLinearSearchLimit) {
+        Sort(m_sortMode, 0);
+        if (!m_view)
+            KVO_LOG(LOG_WARN, kUnit, L"Find Node called on unsorted list with number of nodes %d!!", m_count);
+    }
+    return m_view != nullptr;
+}
+
+SortedLinkList::Link* SortedLinkList::BinarySearch(const ListNodeData* key) const
+{
+    std::int32_t lo = 0;
+    std::int32_t hi = m_count - 1;
+    while (lo <= hi) {
+        const std::int32_t mid = lo + (hi - lo) / 2;
+        const std::int32_t result = CompareNodes(key, m_view[mid]->node);
+        if (result == 0)
+            return m_view[mid];
+        if (result < 0)
+            hi = mid - 1;
+        else
+            lo = mid + 1;
+    }
+    return nullptr;
+}
+
+SortedLinkList::Link* SortedLinkList::BinarySearchName(const wchar_t* name) const
+{
+    std::int32_t lo = 0;
+    std::int32_t hi = m_count - 1;
+    while (lo <= hi) {
+        const std::int32_t mid = lo + (hi - lo) / 2;
+        const std::int32_t result = m_view[mid]->node->CompareName(name);
+        if (result == 0)
+            return m_view[mid];
+        if (result < 0)
+            hi = mid - 1;
+        else
+            lo = mid + 1;
+    }
+    return nullptr;
+}
+
+ListNodeData* SortedLinkList::Find(const ListNodeData* key)
+{
+    if (m_count == 0 || !key)
+        return nullptr;
+    if (EnsureViewForSearch()) {
+        const Link* found = BinarySearch(key);
+        return found ? found->node : nullptr;
+    }
+    for (Link* link = m_head; link; link = link->next) {
+        if (CompareNodes(key, link->node) == 0)
+            return link->node;
+    }
+    return nullptr;
+}
+
+ListNodeData* SortedLinkList::FindByName(const wchar_t* name)
+{
+    if (m_count == 0)
+        return nullptr;
+    if (EnsureViewForSearch()) {
+        const Link* found = BinarySearchName(name);
+        return found ? found->node : nullptr;
+    }
+    for (Link* link = m_head; link; link = link->next) {
+        if (link->node->CompareName(name) == 0)
+            return link->node;
+    }
+    return nullptr;
+}
+
+std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
+{
+    const wchar_t* shown = path ? path : L"";
+    // Text mode: line feeds become CR LF and wide text goes out as narrow characters of the
+    // process locale. Others may read the file while it is open, but not write it.
+    FILE* stream = path ? _wfsopen(path, L"wt+", _SH_DENYWR) : nullptr;
+    if (!stream) {
+        const int openError = path ? errno : EINVAL;
+        const DWORD lastError = GetLastError();
+        KVO_LOG(LOG_WARN, L"WSBaseObject", L"Failed to open %s, Error:%d", shown, openError);
+        SetLastError(lastError);
+        KVO_LOG(LOG_ERROR, kUnit, L"Failed to create %s, Error:%d", shown, int(GetLastError()));
+        return -1;
+    }
+    const std::int32_t written = WriteText(stream);
+    std::fclose(stream);
+    return written;
+}
+
+std::int32_t SortedLinkList::WriteText(FILE* stream)
+{
+    const std::int32_t remembered = m_iterationIndex;
+    std::int32_t visited = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        node->WriteText(stream);
+        ++visited;
+    }
+    m_iterationIndex = remembered;
+    return visited;
+}
+
+std::int32_t SortedLinkList::LogAll()
+{
+    const std::int32_t remembered = m_iterationIndex;
+    std::int32_t visited = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        node->LogLine();
+        ++visited;
+    }
+    m_iterationIndex = remembered;
+    return visited;
+}
+
+void SortedLinkList::RemoveAll()
+{
+    while (m_head) {
+        Link* link = m_head;
+        m_head = link->next;
+        ListNodeData* node = link->node;
+        node->Release();
+        if (node->RefCount() == 0)
+            delete node;
+        delete link;
+        --m_count;
+    }
+    m_head = nullptr;
+    m_tail = nullptr;
+    m_cursor = nullptr;
+    DropView();
+}
+
+std::int32_t SortedLinkList::Save(FILE* stream)
+{
+    if (m_recountOnSave) {
+        m_excludedCount = 0;
+        for (ListNodeData* node = First(); node; node = Next()) {
+            if (!node->IsIncluded())
+                ++m_excludedCount;
+        }
+    }
+    const std::int32_t announced = m_count - m_excludedCount;
+    // The design does not check the count and type-code writes; a failed node write is caught.
+    (void)WriteValue(stream, announced);
+    std::int32_t written = 0;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        if (!node->IsIncluded())
+            continue;
+        (void)WriteValue(stream, node->TypeCode());
+        if (node->Save(stream) < 0)
+            return -1;
+        ++written;
+    }
+    return written == announced ? 0 : -1;
+}
+
+std::int32_t SortedLinkList::Load(FILE* stream)
+{
+    std::int32_t announced = 0;
+    if (!ReadValue(stream, announced))
+        return -1;
+    if (announced == 0)
+        return 0;
+    while (!std::feof(stream)) {
+        std::int32_t code = 0;
+        if (!ReadValue(stream, code))
+            code = 0;
+        const NodeReader reader = FindNodeReader(code);
+        if (!reader)
+            break;
+        ListNodeData* node = reader(stream);
+        if (!node)
+            break;
+        if (!InsertHead(node)) {
+            delete node;
+            break;
+        }
+        if (m_count == announced)
+            break;
+    }
+    Sort(kAscending, 0);
+    return m_count == announced ? 0 : -1;
+}
+
+std::int64_t SortedLinkList::DataSize()
+{
+    std::int64_t total = 0;
+    for (ListNodeData* node = First(); node; node = Next())
+        total += node->DataSize();
+    return total;
+}
+
+ListNodeData* SortedLinkList::TakeFirst(bool remove)
+{
+    if (!remove)
+        return First();
+    Link* link = m_head;
+    if (!link)
+        return nullptr;
+    m_head = link->next;
+    if (m_tail == link)
+        m_tail = nullptr;
+    if (m_cursor == link)
+        m_cursor = link->next;
+    ListNodeData* node = link->node;
+    delete link;
+    --m_count;
+    DropView();
+    node->Release();
+    return node;
+}
+
+ListNodeData* SortedLinkList::First()
+{
+    if (m_view && m_count != 0) {
+        m_iterationIndex = 0;
+        return m_view[0]->node;
+    }
+    if (!m_head)
+        return nullptr;
+    m_cursor = m_head->next;
+    return m_head->node;
+}
+
+ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
+{
+    if (m_view && m_count != 0) {
+        index = 0;
+        return m_view[0]->node;
+    }
+    if (!m_head)
+        return nullptr;
+    position = m_head->next;
+    return m_head->node;
+}
+
+ListNodeData* SortedLinkList::Next()
+{
+    if (m_view && m_count != 0) {
+        if (++m_iterationIndex < m_count)
+            return m_view[m_iterationIndex]->node;
+        m_iterationIndex = 0;
+        return nullptr;
+    }
+    if (!m_cursor)
+        return nullptr;
+    ListNodeData* node = m_cursor->node;
+    m_cursor = m_cursor->next;
+    return node;
+}
+
+ListNodeData* SortedLinkList::NextAt(Link*& position, std::int32_t& index)
+{
+    if (m_view && m_count != 0) {
+        if (index < 0)
+            index = -1;
+        if (++index < m_count)
+            return m_view[index]->node;
+        index = 0;
+        return nullptr;
+    }
+    if (!position)
+        return nullptr;
+    ListNodeData* node = position->node;
+    position = position->next;
+    return node;
+}
+
+void SortedLinkList::Exclude(ListNodeData* node)
+{
+    if (node && node->IsIncluded()) {
+        ++m_excludedCount;
+        node->MarkExcluded();
+    }
+}
+
+std::int32_t SortedLinkList::Count() const
+{
+    return m_count;
+}
+
+const wchar_t* SortedLinkList::SetName(const wchar_t* name)
+{
+    delete[] m_name;
+    m_name = nullptr;
+    m_name = DuplicateText(name);
+    return m_name;
+}
+
+const wchar_t* SortedLinkList::GetName() const
+{
+    return m_name;
+}
+
+void SortedLinkList::SetRecountOnSave()
+{
+    m_recountOnSave = 1;
+}
+
+void SortedLinkList::AcquireRead() noexcept
+{
+    WaitForSingleObject(m_semaphore, INFINITE);
+    m_shared = 1;
+}
+
+void SortedLinkList::AcquireWrite() noexcept
+{
+    // The mutex first: writers queue there, then the one in front collects every reader unit.
+    WaitForSingleObject(m_mutex, INFINITE);
+    for (LONG unit = 0; unit < kReaderUnits; ++unit)
+        WaitForSingleObject(m_semaphore, INFINITE);
+    m_shared = 0;
+}
+
+void SortedLinkList::ReleaseLock() noexcept
+{
+    if (m_shared == 1) {
+        ReleaseSemaphore(m_semaphore, 1, nullptr);
+    } else {
+        ReleaseSemaphore(m_semaphore, kReaderUnits, nullptr);
+        m_shared = 1;
+        ReleaseMutex(m_mutex);
+    }
+}
+
+} // namespace Tallis::ImageUpdate

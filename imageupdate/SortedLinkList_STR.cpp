@@ -1,0 +1,102 @@
+#include "SortedLinkList_STR.h"
+
+#include <new>
+
+namespace Tallis::ImageUpdate {
+namespace {
+
+const ListNodeData_STR* AsString(const ListNodeData* node)
+{
+    return dynamic_cast<const ListNodeData_STR*>(node);
+}
+
+} // namespace
+
+ListNodeData_STR* SortedLinkList_STR::FindNode(const wchar_t* text)
+{
+    if (!text || text[0] == L'\0')
+        return nullptr;
+    ListNodeData_STR key(ListNodeData_STR::BorrowTag{}, text);
+    ListNodeData* found = Find(&key);
+    key.ReleaseBorrowed();
+    // Find only returns a node of the key's type code; the cast guards foreign classes.
+    return dynamic_cast<ListNodeData_STR*>(found);
+}
+
+const wchar_t* SortedLinkList_STR::FindText(const wchar_t* text)
+{
+    const ListNodeData_STR* node = FindNode(text);
+    if (!node)
+        return nullptr;
+    return node->Text() ? node->Text() : L"";
+}
+
+const wchar_t* SortedLinkList_STR::TextForId(std::int32_t id)
+{
+    if (id == ListNodeData_STR::kEmptyTextId)
+        return L"";
+    if (id == ListNodeData_STR::kNoTextId)
+        return nullptr;
+    for (ListNodeData* node = First(); node; node = Next()) {
+        const ListNodeData_STR* text = AsString(node);
+        if (!text)
+            break;
+        if (text->Id() == id)
+            return text->Text() ? text->Text() : L"";
+    }
+    return nullptr;
+}
+
+std::int32_t SortedLinkList_STR::Intern(const wchar_t* text, bool unique)
+{
+    if (unique) {
+        if (!text)
+            return ListNodeData_STR::kNoTextId;
+        if (text[0] == L'\0')
+            return ListNodeData_STR::kEmptyTextId;
+        if (const ListNodeData_STR* found = FindNode(text))
+            return found->Id();
+    }
+    ListNodeData_STR* node = nullptr;
+    try {
+        node = new ListNodeData_STR(text);
+    } catch (const std::bad_alloc&) {
+        return ListNodeData_STR::kNoTextId;
+    }
+    if (!InsertHead(node)) {
+        delete node;
+        return ListNodeData_STR::kNoTextId;
+    }
+    // At 12 entries the table is sorted once, so the search of the next Intern is a binary one.
+    if (unique && Count() == kLinearSearchLimit)
+        Sort(kAscending, 0);
+    return node->Id();
+}
+
+std::int32_t SortedLinkList_STR::AppendText(const wchar_t* text)
+{
+    ListNodeData_STR* node = nullptr;
+    try {
+        node = new ListNodeData_STR(text);
+    } catch (const std::bad_alloc&) {
+        return ListNodeData_STR::kNoTextId;
+    }
+    if (!Append(node)) {
+        delete node;
+        return ListNodeData_STR::kNoTextId;
+    }
+    return node->Id();
+}
+
+bool SortedLinkList_STR::MergeFrom(SortedLinkList_STR* other)
+{
+    for (ListNodeData* node = other->First(); node; node = other->Next()) {
+        const ListNodeData_STR* text = AsString(node);
+        if (!text)
+            break;
+        Intern(text->Text() ? text->Text() : L"", true);
+    }
+    return true;
+}
+
+} // namespace Tallis::ImageUpdate

@@ -1,0 +1,150 @@
+// snapdump <list file> [<text file>]: loads a saved record list of any record types and writes
+// its text dump; the last line on standard error counts the records read by type.
+// Exit codes: 0 the stream was read whole, 1 it stopped early (what was read is still dumped),
+// 2 a usage error or a file that cannot be opened.
+#include "ListNodeData.h"
+#include "ListNodeData_REGKEYINFO.h"
+#include "SortedLinkList.h"
+
+#include <windows.h>
+
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
+#include <cwchar>
+#include <exception>
+#include <map>
+#include <memory>
+#include <string>
+
+using namespace Tallis::ImageUpdate;
+
+namespace {
+
+constexpr int kWhole = 0;
+constexpr int kStoppedEarly = 1;
+constexpr int kUsageOrOpen = 2;
+
+struct FileCloser {
+    void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+using unique_file = std::unique_ptr<FILE, FileCloser>;
+
+void PrintUsage(FILE* to)
+{
+    std::fputs("usage: snapdump <list file> [<text file>]\n"
+                "Loads a saved record list (strings, files, folders, registry keys and values,\n"
+                "file-id maps, groups) and writes its text dump to <text file>, or to standard output.\n"
+                "Standard error gets one line counting the records read by type.\n"
+                "Exit code: 0 stream read whole, 1 stream stopped early (records read so far are\n"
+                "dumped), 2 usage error or a file that cannot be opened.\n",
+                to);
+}
+
+std::wstring TypeName(std::int32_t code)
+{
+    switch (code) {
+    case 1: return L"string";
+    case 2: return L"folder";
+    case 3: return L"file";
+    case 4: return L"registry key";
+    case 5: return L"registry value";
+    case 11: return L"file-id map";
+    case 12: return L"group";
+    default: return L"type " + std::to_wstring(code);
+    }
+}
+
+// Counts by type code, the key records' value records included.
+void CountRecords(SortedLinkList& list, std::map<std::int32_t, long long>& counts, long long& total)
+{
+    for (ListNodeData* node = list.First(); node; node = list.Next()) {
+        ++counts[node->TypeCode()];
+        ++total;
+        if (node->TypeCode() == ListNodeData_REGKEYINFO::kTypeCode) {
+            if (SortedLinkList* values = static_cast<ListNodeData_REGKEYINFO*>(node)->Values())
+                CountRecords(*values, counts, total);
+        }
+    }
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"-h") == 0 ||
+                      std::wcscmp(argv[1], L"/?") == 0)) {
+        PrintUsage(stdout);
+        return kWhole;
+    }
+    if (argc < 2 || argc > 3) {
+        PrintUsage(stderr);
+        return kUsageOrOpen;
+    }
+    unique_file in(_wfopen(argv[1], L"rb"));
+    if (!in) {
+        std::fwprintf(stderr, L"snapdump: cannot open %ls (error %lu)\n", argv[1], GetLastError());
+        return kUsageOrOpen;
+    }
+    unique_file textFile;
+    if (argc == 3) {
+        textFile.reset(_wfopen(argv[2], L"wt"));
+        if (!textFile) {
+            std::fwprintf(stderr, L"snapdump: cannot create %ls (error %lu)\n", argv[2], GetLastError());
+            return kUsageOrOpen;
+        }
+    }
+
+    std::int32_t announced = 0;
+    const bool hasCount = std::fread(&announced, sizeof announced, 1, in.get()) == 1;
+    std::rewind(in.get());
+
+    SortedLinkList list;
+    bool whole = false;
+    std::string failure;
+    try {
+        whole = list.Load(in.get()) == 0;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    const bool trailing = whole && std::fgetc(in.get()) != EOF;
+
+    list.WriteText(textFile ? textFile.get() : stdout);
+    std::fflush(textFile ? textFile.get() : stdout);
+
+    std::map<std::int32_t, long long> counts;
+    long long total = 0;
+    CountRecords(list, counts, total);
+    std::wstring line = L"snapdump: " + std::to_wstring(total) + L" records read";
+    bool first = true;
+    for (const auto& [code, count] : counts) {
+        line += (first ? L" (" : L", ") + std::to_wstring(count) + L" " + TypeName(code);
+        first = false;
+    }
+    line += first ? L"; " : L"); ";
+    if (whole) {
+        line += L"stream read whole";
+        if (trailing)
+            line += L", trailing bytes after the list ignored";
+    } else {
+        line += L"stream stopped early";
+        if (hasCount)
+            line += L" after " + std::to_wstring(list.Count()) + L" of " + std::to_wstring(announced) + L" top-level records";
+        if (!failure.empty())
+            line += L" (" + std::wstring(failure.begin(), failure.end()) + L")";
+    }
+    std::fwprintf(stderr, L"%ls\n", line.c_str());
+    return whole ? kWhole : kStoppedEarly;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    // Dumps are written as narrow text of the user's locale.
+    std::setlocale(LC_ALL, "");
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "snapdump: %s\n", error.what());
+        return kStoppedEarly;
+    }
+}
