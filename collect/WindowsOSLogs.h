@@ -1,0 +1,41 @@
+#pragma once
+// The OS log collector: writes the carried command script to the temporary folder and runs it
+// on a desktop of its own; the script fills "OSLogs" below %VELLOCS_OUTDIR%.
+#include "VellocsDiagComponent.h"
+
+#include <windows.h>
+
+#include <string>
+
+class CWindowsOSLogs : public CVellocsDiagComponent {
+public:
+    // Loads the name (string 102); raises StringLoadError when it is missing.
+    CWindowsOSLogs();
+    ~CWindowsOSLogs() override;
+
+    // Ignores its arguments. 1 when the script's process ran to its end within the time limit,
+    // 0 when the temporary folder, the script file, the start or the wait failed.
+    INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override;
+
+    static constexpr UINT kScriptResourceId = 140;
+    static constexpr const wchar_t* kScriptResourceType = L"BINARY";
+    static constexpr const wchar_t* kScriptFileName = L"OSStats.bat";
+    static constexpr const wchar_t* kDesktopName = L"VELLOCS_STAT_COLLECTION";
+    static constexpr DWORD kTempPathChars = 260;
+    static constexpr int kCutoffDays = 30;
+    static constexpr size_t kCutoffDateChars = 24;
+    // A script that never exits (a foreign or truncated OSStats.bat) must not hold the run forever.
+    static constexpr DWORD kDefaultScriptTimeoutMs = 30 * 60 * 1000;
+
+    // The cut-off date for a local time: 30 days before its date, as "YYYYMMDD000000.000000-60".
+    [[nodiscard]] static std::wstring FormatCutoffDate(const SYSTEMTIME& localNow);
+
+    // Writes resource 140 of the program's own module to path. 0 or the failing call's error code;
+    // a file created before a failing step stays.
+    [[nodiscard]] static DWORD ExtractScript(const wchar_t* path) noexcept;
+
+    // Test seams: the source of the local time (null restores GetLocalTime), and the wait limit.
+    using LocalTimeFn = SYSTEMTIME (*)();
+    static void SetLocalTimeForTest(LocalTimeFn source) noexcept;
+    static void SetScriptTimeoutForTest(DWORD milliseconds) noexcept;
+};

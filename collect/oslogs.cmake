@@ -1,0 +1,2 @@
+# The OS log collector.
+target_sources(collect PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/WindowsOSLogs.cpp)
