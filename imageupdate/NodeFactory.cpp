@@ -1,6 +1,8 @@
 #include "NodeFactory.h"
 
 #include "ListNodeData_FILEIDMAP.h"
+#include "ListNodeData_FILEINFO.h"
+#include "ListNodeData_FOLDERINFO.h"
 #include "ListNodeData_GROUPINFO.h"
 #include "ListNodeData_REGKEYINFO.h"
 #include "ListNodeData_REGVALUE.h"
@@ -17,6 +19,8 @@ struct ReaderEntry {
 // The one place where record types are registered.
 constexpr ReaderEntry kReaders[] = {
     {ListNodeData_STR::kTypeCode, &ListNodeData_STR::FromStream},
+    {ListNodeData_FOLDERINFO::kTypeCode, &ListNodeData_FOLDERINFO::FromStream},
+    {ListNodeData_FILEINFO::kTypeCode, &ListNodeData_FILEINFO::FromStream},
     {ListNodeData_REGKEYINFO::kTypeCode, &ListNodeData_REGKEYINFO::FromStream},
     {ListNodeData_REGVALUE::kTypeCode, &ListNodeData_REGVALUE::FromStream},
     {ListNodeData_FILEIDMAP::kTypeCode, &ListNodeData_FILEIDMAP::FromStream},

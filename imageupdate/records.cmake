@@ -22,3 +22,10 @@ target_sources(imageupdate PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ListNodeData_FILEIDMAP.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ListNodeData_GROUPINFO.cpp)
 
+# File and folder records.
+target_sources(imageupdate PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/WideTextOut.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListNodeData_FILEINFO.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SortedLinkList_FILEINFO.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListNodeData_FOLDERINFO.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SortedLinkList_FOLDERINFO.cpp)
