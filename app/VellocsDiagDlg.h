@@ -1,0 +1,66 @@
+#pragma once
+// The tool's only window: output folder, Browse, the three collector check boxes, OK starting one
+// collection run on a worker thread, and the run's status line and marquee.
+#include "ModalDialog.h"
+#include "StatusSink.h"
+#include "VellocsDiag.h"
+
+#include <array>
+#include <exception>
+#include <string>
+
+class CVellocsDiagDlg : public CModalDialog, public IStatusSink {
+public:
+    // Posted by the worker with a completion code in wParam.
+    static constexpr UINT kCollectionDone = WM_APP + 1;
+    static constexpr WPARAM kRunSucceeded = 0;
+    static constexpr WPARAM kRunFailed = 1;
+    static constexpr WPARAM kNothingSelected = 2;
+    // The run raised an error (a missing status string); OnCollectionDone raises it again.
+    static constexpr WPARAM kRunRaised = 3;
+
+    explicit CVellocsDiagDlg(CVellocsDiag& holder);
+    ~CVellocsDiagDlg() override;
+
+    // Called by the run on the worker thread: a synchronous text change of control 1043.
+    void SetStatusText(const wchar_t* text) override;
+
+    [[nodiscard]] bool IsBusy() const noexcept { return m_busy; }
+    [[nodiscard]] const std::wstring& GetOutputFolder() const noexcept { return m_outputFolder; }
+    [[nodiscard]] INT32 GetCheckState(int index) const { return m_checkStates.at(size_t(index)); }
+
+    // Set by start-up before DoModal.
+    std::wstring m_outputFolder;
+    const wchar_t* m_markerVolumeRoot = nullptr;
+    INT32 m_layerMode = 0;
+
+    // Test seam: replaces CreateThread for the worker (null restores it).
+    using ThreadStartFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* argument);
+    static void SetThreadStartForTest(ThreadStartFn start) noexcept;
+
+protected:
+    bool OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    void ExchangeData(bool toControls) override;
+
+private:
+    void OnOK();
+    void OnClose();
+    void OnBrowse();
+    void OnCollectionDone(WPARAM code);
+    void EnableControls(bool enable);
+    void ReturnToIdle();
+    static DWORD WINAPI CollectionWorker(void* argument) noexcept;
+    WPARAM RunCollection();
+
+    CVellocsDiag& m_holder;
+    std::array<INT32, CVellocsDiag::kComponentCount> m_checkStates{};
+    std::wstring m_statusText;
+    CDialogControl m_progress;
+    HCURSOR m_waitCursor = nullptr;
+    HCURSOR m_arrowCursor = nullptr;
+    bool m_busy = false;
+    // Written by the worker before it posts kRunRaised, read after the post arrives.
+    std::exception_ptr m_workerError;
+};
