@@ -10,5 +10,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # With recommends: Wine needs its fonts and X extensions to draw dialogs as on Windows.
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
