@@ -1,37 +1,25 @@
 // Snapshot record library figures (not a timed test): Save and Load of 100,000 string nodes
 // against plain buffered writes and reads of the same bytes, and Intern of 10,000 distinct texts.
 // Build with -DKVO_BUILD_BENCH=ON and run under Wine: cmake/wine-run.sh bench/records_bench.exe
+#include "BenchSupport.h"
 #include "ListNodeData_STR.h"
 #include "SortedLinkList.h"
 #include "SortedLinkList_STR.h"
 #include "TestSupport.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 using namespace Tallis::ImageUpdate;
-using Clock = std::chrono::steady_clock;
+using namespace kvobench;
 
 namespace {
 
 constexpr int kNodes = 100000;
 constexpr int kInternTexts = 10000;
 constexpr int kRuns = 3;
-
-double Seconds(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 std::wstring Text(int i)
 {
@@ -60,54 +48,8 @@ int main(int argc, char** argv)
     std::printf("build %d string nodes (InsertHead): %.3f s\n", kNodes, build);
     std::fflush(stdout);
 
-    std::vector<double> saves, loads, plainWrites, plainReads, frees;
-    std::string bytes;
-    for (int run = 0; run < kRuns; ++run) {
-        start = Clock::now();
-        FILE* out = _wfopen(listPath.c_str(), L"wb");
-        const int saved = source.Save(out);
-        fclose(out);
-        saves.push_back(Seconds(start));
-        if (saved != 0)
-            std::printf("Save failed\n");
-
-        bytes = kvotest::ReadFileBytes(listPath);
-        start = Clock::now();
-        FILE* plainOut = _wfopen(plainPath.c_str(), L"wb");
-        fwrite(bytes.data(), 1, bytes.size(), plainOut);
-        fclose(plainOut);
-        plainWrites.push_back(Seconds(start));
-
-        start = Clock::now();
-        FILE* plainIn = _wfopen(plainPath.c_str(), L"rb");
-        std::string back(bytes.size(), '\0');
-        const size_t got = fread(back.data(), 1, back.size(), plainIn);
-        fclose(plainIn);
-        plainReads.push_back(Seconds(start));
-        if (got != bytes.size() || back != bytes)
-            std::printf("plain read mismatch\n");
-
-        auto* loaded = new SortedLinkList;
-        start = Clock::now();
-        FILE* in = _wfopen(listPath.c_str(), L"rb");
-        const int result = loaded->Load(in);
-        fclose(in);
-        loads.push_back(Seconds(start));
-        if (result != 0 || loaded->Count() != kNodes)
-            std::printf("Load failed: %d, %d nodes\n", result, loaded->Count());
-        start = Clock::now();
-        delete loaded;
-        frees.push_back(Seconds(start));
-    }
-    const double save = Median(saves);
-    const double load = Median(loads);
-    const double plainWrite = Median(plainWrites);
-    const double plainRead = Median(plainReads);
-    std::printf("stream: %zu bytes\n", bytes.size());
-    std::printf("Save %.4f s, plain write %.4f s, ratio %.1f\n", save, plainWrite, save / plainWrite);
-    std::printf("Load %.4f s, plain read %.4f s, ratio %.1f (Load includes making the nodes and the sort)\n",
-                load, plainRead, load / plainRead);
-    std::printf("delete of the loaded list: %.4f s\n", Median(frees));
+    TimeSaveAndLoad<SortedLinkList>(source, listPath, plainPath, kRuns, kNodes, "nodes",
+                                    "Load includes making the nodes and the sort");
 
     // The parts of Load: making nodes (each with its child list's mutex and semaphore) and sorting.
     start = Clock::now();

@@ -2,37 +2,25 @@
 // folders with 10 file records each against plain buffered writes and reads of the same bytes,
 // and FindFileByPath for every file of that list.
 // Build with -DKVO_BUILD_BENCH=ON and run under Wine: cmake/wine-run.sh bench/records_fs_bench.exe
+#include "BenchSupport.h"
 #include "ListNodeData_FILEINFO.h"
 #include "ListNodeData_FOLDERINFO.h"
 #include "SortedLinkList_FOLDERINFO.h"
 #include "TestSupport.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 using namespace Tallis::ImageUpdate;
-using Clock = std::chrono::steady_clock;
+using namespace kvobench;
 
 namespace {
 
 constexpr int kFolders = 10000;
 constexpr int kFilesPerFolder = 10;
 constexpr int kRuns = 3;
-
-double Seconds(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 void Put32(std::uint8_t* block, std::size_t at, std::uint32_t value)
 {
@@ -103,54 +91,8 @@ int main()
     std::printf("build %d folders with %d file records: %.3f s\n", kFolders, kFolders * kFilesPerFolder,
                 Seconds(start));
 
-    std::vector<double> saves, loads, plainWrites, plainReads, frees;
-    std::string bytes;
-    for (int run = 0; run < kRuns; ++run) {
-        start = Clock::now();
-        FILE* out = _wfopen(listPath.c_str(), L"wb");
-        const int saved = source.Save(out);
-        fclose(out);
-        saves.push_back(Seconds(start));
-        if (saved != 0)
-            std::printf("Save failed\n");
-
-        bytes = kvotest::ReadFileBytes(listPath);
-        start = Clock::now();
-        FILE* plainOut = _wfopen(plainPath.c_str(), L"wb");
-        fwrite(bytes.data(), 1, bytes.size(), plainOut);
-        fclose(plainOut);
-        plainWrites.push_back(Seconds(start));
-
-        start = Clock::now();
-        FILE* plainIn = _wfopen(plainPath.c_str(), L"rb");
-        std::string back(bytes.size(), '\0');
-        const size_t got = fread(back.data(), 1, back.size(), plainIn);
-        fclose(plainIn);
-        plainReads.push_back(Seconds(start));
-        if (got != bytes.size() || back != bytes)
-            std::printf("plain read mismatch\n");
-
-        auto* loaded = new SortedLinkList_FOLDERINFO;
-        start = Clock::now();
-        FILE* in = _wfopen(listPath.c_str(), L"rb");
-        const int result = loaded->Load(in);
-        fclose(in);
-        loads.push_back(Seconds(start));
-        if (result != 0 || loaded->Count() != kFolders)
-            std::printf("Load failed: %d, %d folders\n", result, loaded->Count());
-        start = Clock::now();
-        delete loaded;
-        frees.push_back(Seconds(start));
-    }
-    const double save = Median(saves);
-    const double load = Median(loads);
-    const double plainWrite = Median(plainWrites);
-    const double plainRead = Median(plainReads);
-    std::printf("stream: %zu bytes\n", bytes.size());
-    std::printf("Save %.4f s, plain write %.4f s, ratio %.1f\n", save, plainWrite, save / plainWrite);
-    std::printf("Load %.4f s, plain read %.4f s, ratio %.1f (Load makes the nodes, their lists and sorts)\n", load,
-                plainRead, load / plainRead);
-    std::printf("delete of the loaded list: %.4f s\n", Median(frees));
+    TimeSaveAndLoad<SortedLinkList_FOLDERINFO>(source, listPath, plainPath, kRuns, kFolders, "folders",
+                                               "Load makes the nodes, their lists and sorts");
 
     source.Sort(SortedLinkList::kAscending, 0);
     std::vector<double> lookups;

@@ -26,6 +26,13 @@ inline void StoreU32(std::uint8_t* block, std::size_t at, std::uint32_t value) n
     std::memcpy(block + at, &value, sizeof value);
 }
 
+[[nodiscard]] inline std::uint64_t LoadU64(const std::uint8_t* block, std::size_t at) noexcept
+{
+    std::uint64_t value;
+    std::memcpy(&value, block + at, sizeof value);
+    return value;
+}
+
 [[nodiscard]] inline FILETIME LoadTime(const std::uint8_t* block, std::size_t at) noexcept
 {
     FILETIME value;

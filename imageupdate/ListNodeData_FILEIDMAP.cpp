@@ -1,16 +1,15 @@
 #include "ListNodeData_FILEIDMAP.h"
 
+#include "BlockFields.h"
 #include "DiagnosticLog.h"
 #include "RecordStream.h"
+#include "WideTextOut.h"
 
-#include <cstring>
-#include <cwchar>
 #include <new>
 
 namespace Tallis::ImageUpdate {
 namespace {
 
-constexpr std::size_t kVersionAt = 0x00;
 constexpr std::size_t kSizeAt = 0x04;
 constexpr std::size_t kLayerAt = 0x08;
 constexpr std::size_t kSourceIdAt = 0x10;
@@ -18,30 +17,32 @@ constexpr std::size_t kSentinelIdAt = 0x18;
 
 constexpr const wchar_t* kUnit = L"ListNodeData_FILEIDMAP";
 
-template <typename T>
-T ReadAt(const std::uint8_t* record, std::size_t offset) noexcept
+// A default-constructed node has no record: its fields read as zero.
+std::uint32_t Load32(const std::uint8_t* record, std::size_t offset) noexcept
 {
-    T value{};
-    if (record)
-        std::memcpy(&value, record + offset, sizeof value);
-    return value;
+    return record ? BlockFields::LoadU32(record, offset) : 0;
+}
+
+std::uint64_t Load64(const std::uint8_t* record, std::size_t offset) noexcept
+{
+    return record ? BlockFields::LoadU64(record, offset) : 0;
 }
 
 } // namespace
 
 std::int32_t ListNodeData_FILEIDMAP::SourceLayer() const noexcept
 {
-    return ReadAt<std::int32_t>(m_record.get(), kLayerAt);
+    return std::int32_t(Load32(m_record.get(), kLayerAt));
 }
 
 std::uint64_t ListNodeData_FILEIDMAP::SourceFileId() const noexcept
 {
-    return ReadAt<std::uint64_t>(m_record.get(), kSourceIdAt);
+    return Load64(m_record.get(), kSourceIdAt);
 }
 
 std::int64_t ListNodeData_FILEIDMAP::SentinelFileId() const noexcept
 {
-    return ReadAt<std::int64_t>(m_record.get(), kSentinelIdAt);
+    return std::int64_t(Load64(m_record.get(), kSentinelIdAt));
 }
 
 std::int32_t ListNodeData_FILEIDMAP::TypeCode() const
@@ -53,17 +54,10 @@ void ListNodeData_FILEIDMAP::WriteText(FILE* stream) const
 {
     if (!m_record)
         return;
-    // "%I64X" needs the Windows formatting of _snwprintf; every line fits the buffer.
-    wchar_t line[128];
-    _snwprintf(line, 127, L"Source Layer:              %d\n", SourceLayer());
-    line[127] = L'\0';
-    std::fputws(line, stream);
-    _snwprintf(line, 127, L"FileID in source layer:    %016I64X\n", SourceFileId());
-    line[127] = L'\0';
-    std::fputws(line, stream);
-    _snwprintf(line, 127, L"FileID of Sentinel File:   %016I64X\n", SentinelFileId());
-    line[127] = L'\0';
-    std::fputws(line, stream);
+    // WriteWideText formats the Windows way, which "%I64X" needs.
+    WriteWideText(stream, L"Source Layer:              %d\n", SourceLayer());
+    WriteWideText(stream, L"FileID in source layer:    %016I64X\n", SourceFileId());
+    WriteWideText(stream, L"FileID of Sentinel File:   %016I64X\n", SentinelFileId());
     std::fputws(L"\n", stream);
 }
 
@@ -98,19 +92,14 @@ std::int32_t ListNodeData_FILEIDMAP::Save(FILE* stream) const
 
 std::int32_t ListNodeData_FILEIDMAP::DataSize() const
 {
-    return ReadAt<std::int32_t>(m_record.get(), kSizeAt);
+    return std::int32_t(Load32(m_record.get(), kSizeAt));
 }
 
 ListNodeData* ListNodeData_FILEIDMAP::FromStream(FILE* stream) noexcept
 {
     std::uint32_t length = 0;
-    if (!ReadValue(stream, length))
-        return nullptr;
-    std::unique_ptr<std::uint8_t[]> block = ReadBlock(stream, length);
-    if (!block || length < kRecordSize)
-        return nullptr;
-    if (ReadAt<std::uint32_t>(block.get(), kVersionAt) != kVersion ||
-        ReadAt<std::uint32_t>(block.get(), kSizeAt) != length)
+    std::unique_ptr<std::uint8_t[]> block = ReadSizedBlock(stream, kRecordSize, kVersion, length);
+    if (!block)
         return nullptr;
     ListNodeData_FILEIDMAP* node = new (std::nothrow) ListNodeData_FILEIDMAP();
     if (!node)

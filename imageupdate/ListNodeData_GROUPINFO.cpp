@@ -1,9 +1,10 @@
 #include "ListNodeData_GROUPINFO.h"
 
+#include "BlockFields.h"
 #include "DiagnosticLog.h"
 #include "RecordStream.h"
+#include "WideTextOut.h"
 
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -30,34 +31,6 @@ void* DefaultAllocate(std::size_t bytes)
 }
 
 ListNodeData_GROUPINFO::AllocateFn g_allocate = &DefaultAllocate;
-
-void WriteU32(std::uint8_t* at, std::uint32_t value) noexcept
-{
-    std::memcpy(at, &value, sizeof value);
-}
-
-std::uint32_t ReadU32(const std::uint8_t* at) noexcept
-{
-    std::uint32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
-void WriteFormatted(FILE* stream, const wchar_t* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-    const int needed = _vscwprintf(format, measure);
-    va_end(measure);
-    if (needed >= 0) {
-        std::vector<wchar_t> text(std::size_t(needed) + 1, L'\0');
-        _vsnwprintf(text.data(), std::size_t(needed), format, args);
-        std::fputws(text.data(), stream);
-    }
-    va_end(args);
-}
 
 // chars UTF-16 characters whose only NUL is the last one.
 bool IsTerminatedText(const std::uint8_t* bytes, std::uint32_t chars) noexcept
@@ -115,10 +88,10 @@ ListNodeData_GROUPINFO::ListNodeData_GROUPINFO(const wchar_t* name, const wchar_
     m_recordSize = std::uint32_t(size);
 
     auto* record = static_cast<std::uint8_t*>(m_record.get());
-    WriteU32(record + kVersionAt, 0);
-    WriteU32(record + kNameLengthAt, std::uint32_t(nameChars));
-    WriteU32(record + kCommentLengthAt, std::uint32_t(commentChars));
-    WriteU32(record + kMemberCountAt, memberCount);
+    BlockFields::StoreU32(record, kVersionAt, 0);
+    BlockFields::StoreU32(record, kNameLengthAt, std::uint32_t(nameChars));
+    BlockFields::StoreU32(record, kCommentLengthAt, std::uint32_t(commentChars));
+    BlockFields::StoreU32(record, kMemberCountAt, memberCount);
     std::size_t at = kNameAt;
     std::memcpy(record + at, name, 2 * nameChars);
     m_name = reinterpret_cast<const wchar_t*>(record + at);
@@ -131,7 +104,7 @@ ListNodeData_GROUPINFO::ListNodeData_GROUPINFO(const wchar_t* name, const wchar_
     auto* sids = static_cast<PSID*>(m_memberSids.get());
     for (std::uint32_t i = 0; i < memberCount; ++i) {
         const DWORD sidLength = GetLengthSid(memberSids[i]);
-        WriteU32(record + at, sidLength);
+        BlockFields::StoreU32(record, at, sidLength);
         at += 4;
         std::memcpy(record + at, memberSids[i], sidLength);
         sids[i] = record + at;
@@ -151,10 +124,10 @@ std::int32_t ListNodeData_GROUPINFO::TypeCode() const
 
 void ListNodeData_GROUPINFO::WriteText(FILE* stream) const
 {
-    WriteFormatted(stream, L"[%s]\n", m_name);
+    WriteWideText(stream, L"[%s]\n", m_name);
     if (m_comment)
-        WriteFormatted(stream, L"Comment      : %s\n", m_comment);
-    WriteFormatted(stream, L"Member count : %d\n", std::int32_t(m_memberCount));
+        WriteWideText(stream, L"Comment      : %s\n", m_comment);
+    WriteWideText(stream, L"Member count : %d\n", std::int32_t(m_memberCount));
 }
 
 void ListNodeData_GROUPINFO::LogLine() const
@@ -191,9 +164,9 @@ ListNodeData* ListNodeData_GROUPINFO::FromStream(FILE* stream)
     std::uint8_t header[kHeaderSize];
     if (!ReadValue(stream, size) || !ReadExact(stream, header, sizeof header))
         return nullptr;
-    const std::uint32_t nameChars = ReadU32(header + kNameLengthAt);
-    const std::uint32_t commentChars = ReadU32(header + kCommentLengthAt);
-    const std::uint32_t memberCount = ReadU32(header + kMemberCountAt);
+    const std::uint32_t nameChars = BlockFields::LoadU32(header, kNameLengthAt);
+    const std::uint32_t commentChars = BlockFields::LoadU32(header, kCommentLengthAt);
+    const std::uint32_t memberCount = BlockFields::LoadU32(header, kMemberCountAt);
 
     std::uint64_t used = kHeaderSize + 2 * std::uint64_t(nameChars);
     if (used > size)

@@ -1,21 +1,19 @@
 #include "ListNodeData_REGKEYINFO.h"
 
+#include "BlockFields.h"
 #include "DiagnosticLog.h"
 #include "ListNodeData_REGVALUE.h"
 #include "RecordStream.h"
 #include "SortedLinkList.h"
+#include "WideTextOut.h"
 
 #include <windows.h>
 
 #include <climits>
-#include <cstdarg>
-#include <cstring>
-#include <vector>
 
 namespace Tallis::ImageUpdate {
 namespace {
 
-constexpr std::size_t kVersionAt = 0x00;
 constexpr std::size_t kSizeAt = 0x04;
 constexpr std::size_t kConflictAt = 0x0C;
 constexpr std::size_t kStateAt = 0x18;
@@ -27,46 +25,10 @@ constexpr const wchar_t* kUnit = L"ListNodeData_REGKEYINFO";
 
 thread_local int t_nesting = 0;
 
-std::uint32_t ReadU32(const std::uint8_t* at) noexcept
-{
-    std::uint32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
 const wchar_t* StateName(std::uint32_t state) noexcept
 {
     static const wchar_t* const kNames[] = {L"IGNORED", L"NEW", L"CHANGED", L"REMOVED", L"CREATE"};
     return state < 5 ? kNames[state] : L"UNKNOWN";
-}
-
-void WriteFormatted(FILE* stream, const wchar_t* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-    const int needed = _vscwprintf(format, measure);
-    va_end(measure);
-    if (needed >= 0) {
-        std::vector<wchar_t> text(std::size_t(needed) + 1, L'\0');
-        _vsnwprintf(text.data(), std::size_t(needed), format, args);
-        std::fputws(text.data(), stream);
-    }
-    va_end(args);
-}
-
-bool IsWellFormed(const std::uint8_t* block, std::uint32_t length) noexcept
-{
-    if (length < kMinimumLength)
-        return false;
-    if (ReadU32(block + kVersionAt) != ListNodeData_REGKEYINFO::kVersion || ReadU32(block + kSizeAt) != length)
-        return false;
-    for (std::uint32_t at = kPathAt; at + 2 <= length; at += 2) {
-        if (block[at] == 0 && block[at + 1] == 0)
-            return true;
-    }
-    return false;
 }
 
 ListNodeData_REGVALUE* AsValue(ListNodeData* node) noexcept
@@ -91,12 +53,12 @@ ListNodeData_REGKEYINFO::~ListNodeData_REGKEYINFO() = default;
 
 std::uint32_t ListNodeData_REGKEYINFO::Field(std::size_t offset) const noexcept
 {
-    return m_record ? ReadU32(m_record.get() + offset) : 0;
+    return m_record ? BlockFields::LoadU32(m_record.get(), offset) : 0;
 }
 
 const wchar_t* ListNodeData_REGKEYINFO::Path() const noexcept
 {
-    return m_record ? reinterpret_cast<const wchar_t*>(m_record.get() + kPathAt) : nullptr;
+    return m_record ? BlockFields::TextAt(m_record.get(), kPathAt) : nullptr;
 }
 
 std::uint32_t ListNodeData_REGKEYINFO::State() const noexcept
@@ -113,10 +75,10 @@ void ListNodeData_REGKEYINFO::WriteText(FILE* stream) const
 {
     if (!m_record)
         return;
-    WriteFormatted(stream, L"[%s]\n", Path());
-    WriteFormatted(stream, L"State     : %s\n", StateName(State()));
-    WriteFormatted(stream, L"Action-Conflict    : %d\n", std::int32_t(Field(kConflictAt)));
-    WriteFormatted(stream, L"\n\n");
+    WriteWideText(stream, L"[%s]\n", Path());
+    WriteWideText(stream, L"State     : %s\n", StateName(State()));
+    WriteWideText(stream, L"Action-Conflict    : %d\n", std::int32_t(Field(kConflictAt)));
+    WriteWideText(stream, L"\n\n");
     if (m_values)
         m_values->WriteText(stream);
 }
@@ -188,13 +150,12 @@ ListNodeData* ListNodeData_REGKEYINFO::FromStream(FILE* stream) noexcept
     if (t_nesting >= kMaxNesting)
         return nullptr;
     const NestingGuard nested;
-    std::uint32_t length = 0;
-    if (!ReadValue(stream, length))
-        return nullptr;
     try {
         std::unique_ptr<ListNodeData_REGKEYINFO> node(new ListNodeData_REGKEYINFO());
-        node->m_record = ReadBlock(stream, length);
-        if (!node->m_record || !IsWellFormed(node->m_record.get(), length))
+        std::uint32_t length = 0;
+        node->m_record = ReadSizedBlock(stream, kMinimumLength, kVersion, length);
+        // The path must end with a NUL inside the block.
+        if (!node->m_record || !BlockFields::IsTerminated(node->m_record.get(), kPathAt, (length - kPathAt) / 2))
             return nullptr;
         node->m_values = std::make_unique<SortedLinkList>();
         // A value list that is not read whole leaves the stream inside it: the key is refused,

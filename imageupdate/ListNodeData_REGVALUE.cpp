@@ -1,20 +1,19 @@
 #include "ListNodeData_REGVALUE.h"
 
+#include "BlockFields.h"
 #include "DiagnosticLog.h"
 #include "RawBytes.h"
 #include "RecordStream.h"
+#include "WideTextOut.h"
 
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstring>
 #include <new>
-#include <vector>
 
 namespace Tallis::ImageUpdate {
 namespace {
 
-constexpr std::size_t kVersionAt = 0x00;
 constexpr std::size_t kSizeAt = 0x04;
 constexpr std::size_t kConflictAt = 0x0C;
 constexpr std::size_t kDigestAt = 0x10;
@@ -29,13 +28,6 @@ constexpr const wchar_t* kNameUnit = L"imageupdate_lib\\ListNodeData_REGVALUE";
 
 unsigned g_recordOffsetForTest = 0;
 
-std::uint32_t ReadU32(const std::uint8_t* at) noexcept
-{
-    std::uint32_t value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
-}
-
 // The value name follows the data and a filler byte that keeps it at an even offset.
 std::uint64_t NameOffset(std::uint32_t dataSize) noexcept
 {
@@ -48,37 +40,12 @@ const wchar_t* StateName(std::uint32_t state) noexcept
     return state < 4 ? kNames[state] : L"UNKNOWN";
 }
 
-// Wide output in the Windows conventions ("%s" takes a wide text), of any length.
-void WriteFormatted(FILE* stream, const wchar_t* format, ...)
+// Version, size field and fixed part are checked by ReadSizedBlock; the data must fit and the
+// value name end with a NUL inside the block.
+bool HasTerminatedName(const std::uint8_t* block, std::uint32_t length) noexcept
 {
-    va_list args;
-    va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-    const int needed = _vscwprintf(format, measure);
-    va_end(measure);
-    if (needed >= 0) {
-        std::vector<wchar_t> text(std::size_t(needed) + 1, L'\0');
-        _vsnwprintf(text.data(), std::size_t(needed), format, args);
-        std::fputws(text.data(), stream);
-    }
-    va_end(args);
-}
-
-// A stored block holds together when its size field matches the length it was stored with,
-// the fixed part and the data fit, and the value name ends with a NUL inside the block.
-bool IsWellFormed(const std::uint8_t* block, std::uint32_t length) noexcept
-{
-    if (length < kDataAt)
-        return false;
-    if (ReadU32(block + kVersionAt) != ListNodeData_REGVALUE::kVersion || ReadU32(block + kSizeAt) != length)
-        return false;
-    const std::uint64_t nameAt = NameOffset(ReadU32(block + kDataSizeAt));
-    for (std::uint64_t at = nameAt; at + 2 <= length; at += 2) {
-        if (block[at] == 0 && block[at + 1] == 0)
-            return true;
-    }
-    return false;
+    const std::uint64_t nameAt = NameOffset(BlockFields::LoadU32(block, kDataSizeAt));
+    return nameAt <= length && BlockFields::IsTerminated(block, std::size_t(nameAt), (length - nameAt) / 2);
 }
 
 } // namespace
@@ -90,7 +57,7 @@ void ListNodeData_REGVALUE::SetRecordOffsetForTest(unsigned offset) noexcept
 
 std::uint32_t ListNodeData_REGVALUE::Field(std::size_t offset) const noexcept
 {
-    return m_record ? ReadU32(m_record + offset) : 0;
+    return m_record ? BlockFields::LoadU32(m_record, offset) : 0;
 }
 
 std::uint32_t ListNodeData_REGVALUE::State() const noexcept { return Field(kStateAt); }
@@ -136,17 +103,17 @@ void ListNodeData_REGVALUE::WriteText(FILE* stream) const
     const std::uint32_t state = State();
     const std::uint32_t type = ValueType();
     const std::uint32_t dataSize = ValueDataSize();
-    WriteFormatted(stream, L"Value Name  : %s\n", GetValueName());
-    WriteFormatted(stream, L"State       : %s\n", StateName(state));
-    WriteFormatted(stream, L"Action-Conflict      : %d\n", std::int32_t(Field(kConflictAt)));
-    WriteFormatted(stream, L"Data Size            : %d\n", std::int32_t(dataSize));
-    WriteFormatted(stream, L"Data Type            : %d\n", std::int32_t(type));
+    WriteWideText(stream, L"Value Name  : %s\n", GetValueName());
+    WriteWideText(stream, L"State       : %s\n", StateName(state));
+    WriteWideText(stream, L"Action-Conflict      : %d\n", std::int32_t(Field(kConflictAt)));
+    WriteWideText(stream, L"Data Size            : %d\n", std::int32_t(dataSize));
+    WriteWideText(stream, L"Data Type            : %d\n", std::int32_t(type));
     CRawBytes data(m_record + kDataAt, dataSize);
     const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-    WriteFormatted(stream, L"Data Bytes            : %s\n", text ? data.GetWideText() : data.GetHexText());
+    WriteWideText(stream, L"Data Bytes            : %s\n", text ? data.GetWideText() : data.GetHexText());
     CRawBytes digest(m_record + kDigestAt, kDigestBytes);
-    WriteFormatted(stream, L"Data Bytes Prev (MD5): %s\n", digest.GetHexText());
-    WriteFormatted(stream, L"\n");
+    WriteWideText(stream, L"Data Bytes Prev (MD5): %s\n", digest.GetHexText());
+    WriteWideText(stream, L"\n");
 }
 
 void ListNodeData_REGVALUE::LogLine() const
@@ -196,12 +163,10 @@ bool ListNodeData_REGVALUE::SameData(const ListNodeData_REGVALUE* other) const
 
 ListNodeData* ListNodeData_REGVALUE::FromStream(FILE* stream) noexcept
 {
-    std::uint32_t length = 0;
-    if (!ReadValue(stream, length))
-        return nullptr;
     const unsigned offset = g_recordOffsetForTest;
-    std::unique_ptr<std::uint8_t[]> block = ReadBlock(stream, length, offset);
-    if (!block || !IsWellFormed(block.get(), length))
+    std::uint32_t length = 0;
+    std::unique_ptr<std::uint8_t[]> block = ReadSizedBlock(stream, std::uint32_t(kDataAt), kVersion, length, offset);
+    if (!block || !HasTerminatedName(block.get(), length))
         return nullptr;
     try {
         std::unique_ptr<ListNodeData_REGVALUE> node(new ListNodeData_REGVALUE());

@@ -1,5 +1,7 @@
 #include "RecordStream.h"
 
+#include "BlockFields.h"
+
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -7,6 +9,9 @@
 namespace Tallis::ImageUpdate {
 namespace {
 constexpr size_t kFirstChunk = 64 * 1024;
+constexpr size_t kVersionAt = 0x00;
+constexpr size_t kSizeAt = 0x04;
+constexpr std::uint32_t kSizedHeader = 8;
 } // namespace
 
 wchar_t* DuplicateText(const wchar_t* text)
@@ -52,6 +57,22 @@ std::unique_ptr<std::uint8_t[]> ReadBlock(FILE* stream, std::uint32_t size, std:
         if (got != wanted)
             return nullptr;
     }
+    return block;
+}
+
+std::unique_ptr<std::uint8_t[]> ReadSizedBlock(FILE* stream, std::uint32_t minimumLength, std::uint32_t version,
+                                               std::uint32_t& length, std::uint32_t extraZeroBytes) noexcept
+{
+    length = 0;
+    if (!ReadValue(stream, length))
+        return nullptr;
+    std::unique_ptr<std::uint8_t[]> block = ReadBlock(stream, length, extraZeroBytes);
+    if (!block || length < minimumLength || length < kSizedHeader)
+        return nullptr;
+    if (BlockFields::LoadU32(block.get(), kVersionAt) != version)
+        return nullptr;
+    if (BlockFields::LoadU32(block.get(), kSizeAt) != length)
+        return nullptr;
     return block;
 }
 

@@ -32,4 +32,13 @@ template <typename T>
 [[nodiscard]] std::unique_ptr<std::uint8_t[]> ReadBlock(FILE* stream, std::uint32_t size,
                                                         std::uint32_t extraZeroBytes = 0) noexcept;
 
+// Reads a record stored as its uint32 length and then that many bytes, which begin with the
+// record's uint32 version and uint32 size field; sets length to the stored length. Returns
+// the block (as ReadBlock does) or none when it cannot be read, length is below
+// minimumLength (or the 8 bytes of those two fields), the version differs, or the size field
+// is not length. The block is read before any check, so a refused record is still consumed.
+[[nodiscard]] std::unique_ptr<std::uint8_t[]> ReadSizedBlock(FILE* stream, std::uint32_t minimumLength,
+                                                             std::uint32_t version, std::uint32_t& length,
+                                                             std::uint32_t extraZeroBytes = 0) noexcept;
+
 } // namespace Tallis::ImageUpdate

@@ -150,10 +150,116 @@ Bytes& Bytes::StringEntry(std::int32_t id, const std::wstring& text)
     return Text(text);
 }
 
+std::string U32(std::uint32_t value)
+{
+    return Bytes().UInt32(value).Str();
+}
+
+std::string U64(std::uint64_t value)
+{
+    return Bytes().UInt32(std::uint32_t(value)).UInt32(std::uint32_t(value >> 32)).Str();
+}
+
+std::string Utf16(const std::wstring& text)
+{
+    return Bytes().Text(text).Str();
+}
+
 FILE* OpenBytes(const std::wstring& path, const std::string& bytes)
 {
     WriteFileBytes(path, bytes);
     return _wfopen(path.c_str(), L"rb");
+}
+
+namespace {
+struct FileCloser {
+    void operator()(FILE* file) const noexcept { fclose(file); }
+};
+// Closed also when a reader's exception passes through the test.
+using unique_file = std::unique_ptr<FILE, FileCloser>;
+} // namespace
+
+std::wstring RecordStreamFixture::NextPath()
+{
+    return scratch / (L"f" + std::to_wstring(++m_serial));
+}
+
+int RecordStreamFixture::LoadBytes(SortedLinkList& list, const std::string& bytes)
+{
+    const std::wstring path = NextPath();
+    WriteFileBytes(path, bytes);
+    unique_file in(_wfopen(path.c_str(), L"rb"));
+    EXPECT_NE(in, nullptr);
+    if (!in)
+        return -99;
+    return list.Load(in.get());
+}
+
+std::unique_ptr<ListNodeData> RecordStreamFixture::ReadNode(NodeReader reader, const std::string& bytes,
+                                                            long* consumed)
+{
+    const std::wstring path = NextPath();
+    WriteFileBytes(path, bytes);
+    unique_file in(_wfopen(path.c_str(), L"rb"));
+    EXPECT_NE(in, nullptr);
+    if (!in)
+        return nullptr;
+    std::unique_ptr<ListNodeData> node(reader(in.get()));
+    if (consumed)
+        *consumed = ftell(in.get());
+    return node;
+}
+
+std::string RecordStreamFixture::DumpWith(const std::function<void(FILE*)>& write)
+{
+    const std::wstring path = NextPath();
+    FILE* out = _wfopen(path.c_str(), L"wt");
+    EXPECT_NE(out, nullptr);
+    if (!out)
+        return {};
+    write(out);
+    fclose(out);
+    // Text mode wrote "\r\n" for every "\n".
+    const std::string text = ReadFileBytes(path);
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        plain.push_back(text[i]);
+    }
+    return plain;
+}
+
+std::string RecordStreamFixture::Dump(const ListNodeData& node)
+{
+    return DumpWith([&node](FILE* out) { node.WriteText(out); });
+}
+
+std::string RecordStreamFixture::DumpList(SortedLinkList& list)
+{
+    return DumpWith([&list](FILE* out) { list.WriteText(out); });
+}
+
+std::string RecordStreamFixture::SavedWith(const std::function<std::int32_t(FILE*)>& save)
+{
+    const std::wstring path = NextPath();
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    EXPECT_NE(out, nullptr);
+    if (!out)
+        return {};
+    EXPECT_EQ(save(out), 0);
+    fclose(out);
+    return ReadFileBytes(path);
+}
+
+std::string RecordStreamFixture::Saved(const ListNodeData& node)
+{
+    return SavedWith([&node](FILE* out) { return node.Save(out); });
+}
+
+std::string RecordStreamFixture::SavedList(SortedLinkList& list)
+{
+    return SavedWith([&list](FILE* out) { return list.Save(out); });
 }
 
 } // namespace kvotest

@@ -1,10 +1,18 @@
 #pragma once
-// Helpers of the record library tests: diagnostic-log capture, a counting node type, and byte
-// builders for hand-written record streams.
+// Helpers of the record library tests: diagnostic-log capture, a counting node type, byte
+// builders for hand-written record streams, and a fixture that reads, saves and dumps records
+// through scratch files.
 #include "ListNodeData.h"
+#include "NodeFactory.h"
+#include "SortedLinkList.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,7 +75,40 @@ private:
     std::string m_bytes;
 };
 
+// Little-endian bytes of a value.
+[[nodiscard]] std::string U32(std::uint32_t value);
+[[nodiscard]] std::string U64(std::uint64_t value);
+// UTF-16LE text with its terminating NUL.
+[[nodiscard]] std::string Utf16(const std::wstring& text);
+
 // Writes bytes to path and opens it for binary reading (the caller closes it).
 [[nodiscard]] FILE* OpenBytes(const std::wstring& path, const std::string& bytes);
+
+// Runs records through numbered files in a scratch folder of the given name.
+class RecordStreamFixture : public ::testing::Test {
+protected:
+    explicit RecordStreamFixture(const std::wstring& scratchName) : scratch(scratchName) {}
+
+    ScratchFolder scratch;
+
+    // Writes bytes to a file and loads them into list; Load's result.
+    int LoadBytes(Tallis::ImageUpdate::SortedLinkList& list, const std::string& bytes);
+    // Runs a stream reader on bytes (the part behind the type code); also reports in
+    // consumed how many bytes it read.
+    std::unique_ptr<Tallis::ImageUpdate::ListNodeData> ReadNode(Tallis::ImageUpdate::NodeReader reader,
+                                                                const std::string& bytes, long* consumed = nullptr);
+    // The node's or the list's text dump, line ends as "\n".
+    std::string Dump(const Tallis::ImageUpdate::ListNodeData& node);
+    std::string DumpList(Tallis::ImageUpdate::SortedLinkList& list);
+    // The bytes that Save writes.
+    std::string Saved(const Tallis::ImageUpdate::ListNodeData& node);
+    std::string SavedList(Tallis::ImageUpdate::SortedLinkList& list);
+
+private:
+    std::wstring NextPath();
+    std::string DumpWith(const std::function<void(FILE*)>& write);
+    std::string SavedWith(const std::function<std::int32_t(FILE*)>& save);
+    int m_serial = 0;
+};
 
 } // namespace kvotest

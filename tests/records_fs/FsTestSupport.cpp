@@ -35,11 +35,6 @@ Block& Block::Raw(std::size_t at, const std::string& bytes)
     return *this;
 }
 
-std::string U32(std::uint32_t value)
-{
-    return Block(4).U32(0, value).Str();
-}
-
 std::uint32_t ReadU32(const std::string& bytes, std::size_t at)
 {
     return ReadU32(reinterpret_cast<const std::uint8_t*>(bytes.data()), at);
@@ -224,12 +219,18 @@ std::string FolderBlockV3(const FolderFields& f)
         .Str();
 }
 
-std::string FolderBlockV2(const FolderFields& f)
+namespace {
+
+// Versions 2 and 1 share the layout up to offset 0x57; version 1 has no text or extra data and
+// its variable part begins at 0x5C.
+std::string FolderBlockV2OrV1(const FolderFields& f, std::uint32_t version)
 {
-    const std::string variable = FolderVariablePart(f, true);
-    const std::size_t size = 0x60 + variable.size();
-    return Block(size)
-        .U32(0x00, 2)
+    const bool withTextAndExtra = version == 2;
+    const std::string variable = FolderVariablePart(f, withTextAndExtra);
+    const std::size_t variableAt = withTextAndExtra ? 0x60 : 0x5C;
+    const std::size_t size = variableAt + variable.size();
+    Block block(size);
+    block.U32(0x00, version)
         .U32(0x04, std::uint32_t(size))
         .U32(0x08, f.aux1)
         .U32(0x0C, f.aux2)
@@ -237,30 +238,24 @@ std::string FolderBlockV2(const FolderFields& f)
         .U32(0x2C, f.state)
         .U32(0x34, f.attributes)
         .Chars(0x38, f.shortName)
-        .U32(0x54, std::uint32_t(f.name.size()))
-        .U32(0x58, TextLength(f))
-        .U32(0x5C, std::uint32_t(f.extra.size()))
-        .Raw(0x60, variable)
-        .Str();
+        .U32(0x54, std::uint32_t(f.name.size()));
+    if (withTextAndExtra)
+        block.U32(0x58, TextLength(f)).U32(0x5C, std::uint32_t(f.extra.size()));
+    else
+        block.U32(0x58, 0x77777777); // not a field of this version
+    return block.Raw(variableAt, variable).Str();
+}
+
+} // namespace
+
+std::string FolderBlockV2(const FolderFields& f)
+{
+    return FolderBlockV2OrV1(f, 2);
 }
 
 std::string FolderBlockV1(const FolderFields& f)
 {
-    const std::string variable = FolderVariablePart(f, false);
-    const std::size_t size = 0x5C + variable.size();
-    return Block(size)
-        .U32(0x00, 1)
-        .U32(0x04, std::uint32_t(size))
-        .U32(0x08, f.aux1)
-        .U32(0x0C, f.aux2)
-        .Chars(0x10, f.tag)
-        .U32(0x2C, f.state)
-        .U32(0x34, f.attributes)
-        .Chars(0x38, f.shortName)
-        .U32(0x54, std::uint32_t(f.name.size()))
-        .U32(0x58, 0x77777777) // not a field of this version
-        .Raw(0x5C, variable)
-        .Str();
+    return FolderBlockV2OrV1(f, 1);
 }
 
 std::string FolderBlockV0(const FolderFields& f)
@@ -299,82 +294,6 @@ std::string FileEntry(const std::string& block)
 std::string FolderEntry(const std::string& block, std::int32_t fileCount, const std::string& files)
 {
     return U32(2) + Sized(block) + U32(std::uint32_t(fileCount)) + files;
-}
-
-std::wstring FsFixture::NextPath()
-{
-    return scratch / (L"f" + std::to_wstring(++m_serial));
-}
-
-int FsFixture::LoadBytes(SortedLinkList& list, const std::string& bytes)
-{
-    const std::wstring path = NextPath();
-    kvotest::WriteFileBytes(path, bytes);
-    FILE* in = _wfopen(path.c_str(), L"rb");
-    EXPECT_NE(in, nullptr);
-    if (!in)
-        return -99;
-    const int result = list.Load(in);
-    fclose(in);
-    return result;
-}
-
-std::unique_ptr<ListNodeData> FsFixture::ReadNode(NodeReader reader, const std::string& bytes, long* consumed)
-{
-    const std::wstring path = NextPath();
-    kvotest::WriteFileBytes(path, bytes);
-    FILE* in = _wfopen(path.c_str(), L"rb");
-    EXPECT_NE(in, nullptr);
-    if (!in)
-        return nullptr;
-    std::unique_ptr<ListNodeData> node(reader(in));
-    if (consumed)
-        *consumed = ftell(in);
-    fclose(in);
-    return node;
-}
-
-std::string FsFixture::Dump(const ListNodeData& node)
-{
-    const std::wstring path = NextPath();
-    FILE* out = _wfopen(path.c_str(), L"wt");
-    EXPECT_NE(out, nullptr);
-    if (!out)
-        return {};
-    node.WriteText(out);
-    fclose(out);
-    std::string plain;
-    const std::string text = kvotest::ReadFileBytes(path);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        plain.push_back(text[i]);
-    }
-    return plain;
-}
-
-std::string FsFixture::Saved(const ListNodeData& node)
-{
-    const std::wstring path = NextPath();
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    EXPECT_NE(out, nullptr);
-    if (!out)
-        return {};
-    EXPECT_EQ(node.Save(out), 0);
-    fclose(out);
-    return kvotest::ReadFileBytes(path);
-}
-
-std::string FsFixture::SavedList(SortedLinkList& list)
-{
-    const std::wstring path = NextPath();
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    EXPECT_NE(out, nullptr);
-    if (!out)
-        return {};
-    EXPECT_EQ(list.Save(out), 0);
-    fclose(out);
-    return kvotest::ReadFileBytes(path);
 }
 
 } // namespace fstest

@@ -2,14 +2,9 @@
 // Helpers of the file and folder record tests: blocks of every stored version written by hand
 // at their documented offsets, stream entries, and a fixture that reads, saves and dumps
 // records through scratch files.
-#include "ListNodeData.h"
-#include "NodeFactory.h"
-#include "SortedLinkList.h"
-#include "TestSupport.h"
+#include "RecordTestSupport.h"
 
 #include <windows.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
@@ -33,7 +28,7 @@ private:
     std::string m_bytes;
 };
 
-[[nodiscard]] std::string U32(std::uint32_t value);
+using kvotest::U32;
 [[nodiscard]] std::uint32_t ReadU32(const std::string& bytes, std::size_t at);
 [[nodiscard]] std::uint32_t ReadU32(const std::uint8_t* bytes, std::size_t at);
 // UTF-16LE bytes of text with its terminator.
@@ -101,22 +96,9 @@ struct FolderFields {
 [[nodiscard]] std::string FileEntry(const std::string& block);
 [[nodiscard]] std::string FolderEntry(const std::string& block, std::int32_t fileCount, const std::string& files);
 
-class FsFixture : public ::testing::Test {
+class FsFixture : public kvotest::RecordStreamFixture {
 protected:
-    kvotest::ScratchFolder scratch{L"records-fs"};
-
-    int LoadBytes(Tallis::ImageUpdate::SortedLinkList& list, const std::string& bytes);
-    // Runs a reader on bytes (the part behind the type code); consumed gets the bytes it read.
-    std::unique_ptr<Tallis::ImageUpdate::ListNodeData> ReadNode(Tallis::ImageUpdate::NodeReader reader,
-                                                                const std::string& bytes, long* consumed = nullptr);
-    // Text dumps with line ends as "\n".
-    std::string Dump(const Tallis::ImageUpdate::ListNodeData& node);
-    std::string Saved(const Tallis::ImageUpdate::ListNodeData& node);
-    std::string SavedList(Tallis::ImageUpdate::SortedLinkList& list);
-
-private:
-    std::wstring NextPath();
-    int m_serial = 0;
+    FsFixture() : RecordStreamFixture(L"records-fs") {}
 };
 
 } // namespace fstest

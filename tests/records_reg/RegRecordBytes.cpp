@@ -2,29 +2,6 @@
 
 namespace regtest {
 
-std::string U32(std::uint32_t value)
-{
-    std::string bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.push_back(char((value >> (8 * i)) & 0xFF));
-    return bytes;
-}
-
-std::string U64(std::uint64_t value)
-{
-    return U32(std::uint32_t(value)) + U32(std::uint32_t(value >> 32));
-}
-
-std::string Utf16(const std::wstring& text)
-{
-    std::string bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(char(c & 0xFF));
-        bytes.push_back(char((c >> 8) & 0xFF));
-    }
-    return bytes + std::string(2, '\0');
-}
-
 std::string ValueRecord(const Value& value)
 {
     const std::string name = Utf16(value.name);
@@ -104,8 +81,7 @@ std::string GroupEntry(const std::wstring& name, const std::optional<std::wstrin
 
 std::string StringEntry(std::int32_t id, const std::wstring& text)
 {
-    const std::string bytes = Utf16(text);
-    return U32(1) + U32(std::uint32_t(4 + bytes.size())) + U32(std::uint32_t(id)) + bytes;
+    return kvotest::Bytes().StringEntry(id, text).Str();
 }
 
 std::string ListStream(std::int32_t count, const std::vector<std::string>& entries)

@@ -1,6 +1,8 @@
 #pragma once
 // Hand-built stream bytes of the registry key and value, file-id map and group records,
 // written field by field at their documented offsets (little-endian).
+#include "RecordTestSupport.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,10 +10,9 @@
 
 namespace regtest {
 
-std::string U32(std::uint32_t value);
-std::string U64(std::uint64_t value);
-// UTF-16LE text with its terminating NUL.
-std::string Utf16(const std::wstring& text);
+using kvotest::U32;
+using kvotest::U64;
+using kvotest::Utf16;
 
 struct Value {
     std::wstring name;
