@@ -115,56 +115,38 @@ void SortedLinkList::DropView() noexcept
     m_view = nullptr;
 }
 
-std::int32_t SortedLinkList::ForEach5(Callback5 callback, void* a1, void* a2, void* a3, void* a4, void* a5)
+template <typename Visit>
+std::int32_t SortedLinkList::WalkRestoringIndex(Visit visit)
 {
     const std::int32_t remembered = m_iterationIndex;
     std::int32_t result = 0;
     for (ListNodeData* node = First(); node; node = Next()) {
-        result = callback(node, this, a1, a2, a3, a4, a5);
+        result = visit(node);
         if (result < 0)
             break;
     }
     m_iterationIndex = remembered;
     return result;
+}
+
+std::int32_t SortedLinkList::ForEach5(Callback5 callback, void* a1, void* a2, void* a3, void* a4, void* a5)
+{
+    return WalkRestoringIndex([&](ListNodeData* node) { return callback(node, this, a1, a2, a3, a4, a5); });
 }
 
 std::int32_t SortedLinkList::ForEach4(Callback4 callback, void* a1, void* a2, void* a3, void* a4)
 {
-    const std::int32_t remembered = m_iterationIndex;
-    std::int32_t result = 0;
-    for (ListNodeData* node = First(); node; node = Next()) {
-        result = callback(node, this, a1, a2, a3, a4);
-        if (result < 0)
-            break;
-    }
-    m_iterationIndex = remembered;
-    return result;
+    return WalkRestoringIndex([&](ListNodeData* node) { return callback(node, this, a1, a2, a3, a4); });
 }
 
 std::int32_t SortedLinkList::ForEach3(Callback3 callback, void* a1, void* a2, void* a3)
 {
-    const std::int32_t remembered = m_iterationIndex;
-    std::int32_t result = 0;
-    for (ListNodeData* node = First(); node; node = Next()) {
-        result = callback(node, this, a1, a2, a3);
-        if (result < 0)
-            break;
-    }
-    m_iterationIndex = remembered;
-    return result;
+    return WalkRestoringIndex([&](ListNodeData* node) { return callback(node, this, a1, a2, a3); });
 }
 
 std::int32_t SortedLinkList::ForEachNode(NodeCallback callback, void* a1, void* a2, void* a3)
 {
-    const std::int32_t remembered = m_iterationIndex;
-    std::int32_t result = 0;
-    for (ListNodeData* node = First(); node; node = Next()) {
-        result = callback(node, a1, a2, a3);
-        if (result < 0)
-            break;
-    }
-    m_iterationIndex = remembered;
-    return result;
+    return WalkRestoringIndex([&](ListNodeData* node) { return callback(node, a1, a2, a3); });
 }
 
 bool SortedLinkList::InsertHead(ListNodeData* node)
@@ -330,25 +312,23 @@ std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
 
 std::int32_t SortedLinkList::WriteText(FILE* stream)
 {
-    const std::int32_t remembered = m_iterationIndex;
     std::int32_t visited = 0;
-    for (ListNodeData* node = First(); node; node = Next()) {
+    WalkRestoringIndex([&](ListNodeData* node) {
         node->WriteText(stream);
         ++visited;
-    }
-    m_iterationIndex = remembered;
+        return std::int32_t(0);
+    });
     return visited;
 }
 
 std::int32_t SortedLinkList::LogAll()
 {
-    const std::int32_t remembered = m_iterationIndex;
     std::int32_t visited = 0;
-    for (ListNodeData* node = First(); node; node = Next()) {
+    WalkRestoringIndex([&](ListNodeData* node) {
         node->LogLine();
         ++visited;
-    }
-    m_iterationIndex = remembered;
+        return std::int32_t(0);
+    });
     return visited;
 }
 

@@ -86,6 +86,10 @@ private:
     [[nodiscard]] Link* BinarySearch(const ListNodeData* key) const;
     [[nodiscard]] Link* BinarySearchName(const wchar_t* name) const;
     [[nodiscard]] bool EnsureViewForSearch();
+    // Walks with First/Next, stops at the first negative result of visit, and puts the internal
+    // iteration index back. Returns the last result (0 for an empty list).
+    template <typename Visit>
+    std::int32_t WalkRestoringIndex(Visit visit);
 
     wchar_t* m_name = nullptr;
     HANDLE m_mutex = nullptr;
