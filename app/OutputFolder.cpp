@@ -1,9 +1,13 @@
 #include "OutputFolder.h"
 
+#include "FolderCreation.h"
 #include "PathBuilder.h"
+
+#include <shlwapi.h>
 
 #include <cwchar>
 #include <ctime>
+#include <new>
 
 INT32 CurrentTimeSeconds() noexcept
 {
@@ -18,3 +22,43 @@ std::wstring MakeOutputFolder(const wchar_t* base, INT32 seconds)
     return folder.GetPath();
 }
 
+
+namespace {
+constexpr int kMaxSuffix = 1000;
+}
+
+DWORD ClaimOutputFolder(std::wstring& folder) noexcept
+{
+    using Tallis::ImageUpdate::PathBuilder;
+    try {
+        PathBuilder proposed(folder.c_str(), false);
+        const std::wstring name = PathFindFileNameW(proposed.GetPath());
+        const std::wstring base(proposed.GetPath(), proposed.GetPath() + (PathFindFileNameW(proposed.GetPath()) -
+                                                                          proposed.GetPath()));
+        PathBuilder baseFolder(base.c_str(), false);
+        const DWORD attributes = base.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(baseFolder.GetLongPath());
+        const bool baseExists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (!base.empty() && !baseExists) {
+            const DWORD error = Tallis::ImageUpdate::CreateFolderWithRetry(base.c_str());
+            if (error != 0 && error != ERROR_ALREADY_EXISTS)
+                return error;
+        }
+        for (int suffix = 1; suffix <= kMaxSuffix; ++suffix) {
+            std::wstring candidate = name;
+            if (suffix > 1)
+                candidate += L"_" + std::to_wstring(suffix);
+            PathBuilder attempt(base.c_str(), candidate.c_str(), false);
+            // CreateDirectoryW is the test and the claim in one step: no other run can slip between.
+            if (CreateDirectoryW(attempt.GetLongPath(), nullptr)) {
+                folder = attempt.GetPath();
+                return 0;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_ALREADY_EXISTS)
+                return error;
+        }
+        return ERROR_ALREADY_EXISTS;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}

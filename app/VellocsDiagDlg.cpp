@@ -1,5 +1,6 @@
 #include "VellocsDiagDlg.h"
 
+#include "ConsoleOutput.h"
 #include "OutputFolder.h"
 #include "ResourceStrings.h"
 #include "UniqueHandles.h"
@@ -29,6 +30,15 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE routine, void* argument)
     if (CVellocsDiagDlg::ThreadStartFn start = g_threadStart.load())
         return start(routine, argument);
     return CreateThread(nullptr, 0, routine, argument, 0, nullptr);
+}
+
+// A string with one %u in it, filled with the count.
+std::wstring FormatCountString(UINT id, unsigned count)
+{
+    const std::wstring format = LoadResourceString(id);
+    wchar_t text[512] = {};
+    _snwprintf(text, 511, format.c_str(), count);
+    return text;
 }
 
 bool IsOffered(CVellocsDiagComponent* component)
@@ -62,6 +72,7 @@ void CVellocsDiagDlg::SetStatusText(const wchar_t* text)
 {
     if (HWND hwnd = GetHwnd())
         SetDlgItemTextW(hwnd, IDC_STATUS, text);
+    CConsoleOutput::Get().WriteLine(text ? text : L"");
 }
 
 void CVellocsDiagDlg::ExchangeData(bool toControls)
@@ -160,6 +171,13 @@ void CVellocsDiagDlg::OnOK()
     UpdateData(false);
     if (m_busy)
         return;
+    if (m_lock.Acquire(m_lockWarning) == CCollectionLock::Result::Busy) {
+        m_anotherRun = true;
+        const std::wstring text = LoadResourceString(IDS_ANOTHER_RUN);
+        AppMessageBox(text.c_str(), MB_ICONWARNING);
+        EndDialog(IDCANCEL);
+        return;
+    }
     SetClassLongPtrW(GetHwnd(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(m_waitCursor));
     EnableControls(false);
     m_progress.Show(true);
@@ -170,6 +188,7 @@ void CVellocsDiagDlg::OnOK()
     if (!worker) {
         // Without a worker no completion will ever arrive: go back to idle and say so, rather than
         // stay busy with every control disabled and no way to close.
+        m_lock.Release();
         ReturnToIdle();
         wchar_t text[160] = {};
         _snwprintf(text, 159, L"The collection could not be started (error %lu).", error);
@@ -212,8 +231,19 @@ WPARAM CVellocsDiagDlg::RunCollection()
     }
     if (offered == 0)
         return kNothingSelected;
-    return m_holder.GenerateReport(m_outputFolder.c_str(), m_markerVolumeRoot, m_layerMode) ? kRunSucceeded
-                                                                                            : kRunFailed;
+    SessionRequest request;
+    request.outputFolder = m_outputFolder;
+    request.markerVolumeRoot = m_markerVolumeRoot;
+    request.layerMode = m_layerMode;
+    request.zip = m_zip;
+    if (!m_lockWarning.empty())
+        request.startWarnings.push_back(m_lockWarning);
+    m_outcome = RunCollectionSession(m_holder, request);
+    switch (m_outcome->exitCode) {
+    case kExitOk: return kRunSucceeded;
+    case kExitOutputFailed: return kOutputFailed;
+    default: return m_outcome->collectorFailed ? kRunFailed : kRunSucceeded;
+    }
 }
 
 void CVellocsDiagDlg::OnCollectionDone(WPARAM code)
@@ -221,14 +251,27 @@ void CVellocsDiagDlg::OnCollectionDone(WPARAM code)
     SetClassLongPtrW(GetHwnd(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(m_arrowCursor));
     m_progress.Show(false);
 
+    m_lock.Release();
     switch (code) {
     case kRunSucceeded:
-    case kRunFailed: {
+    case kRunFailed:
+    case kOutputFailed: {
         const bool succeeded = code == kRunSucceeded;
-        const std::wstring text = LoadResourceString(succeeded ? IDS_REPORT_SUCCEEDED : IDS_REPORT_FAILED);
-        AppMessageBox(text.c_str(), succeeded ? MB_ICONINFORMATION : MB_ICONERROR);
+        std::wstring text = LoadResourceString(succeeded ? IDS_REPORT_SUCCEEDED : IDS_REPORT_FAILED);
+        UINT icon = succeeded ? MB_ICONINFORMATION : MB_ICONERROR;
+        if (succeeded && m_outcome && m_outcome->itemErrors > 0) {
+            // Items that could not be collected: the report is there, but the reader must know.
+            text += L"\n" + FormatCountString(IDS_ITEMS_NOT_COLLECTED, unsigned(m_outcome->itemErrors));
+            icon = MB_ICONWARNING;
+        }
+        if (code == kOutputFailed && m_outcome && !m_outcome->problem.empty())
+            text += L"\n" + m_outcome->problem;
+        AppMessageBox(text.c_str(), icon);
         // The explorer's result is ignored: the dialog closes either way.
-        ShellExecuteW(nullptr, L"explore", m_outputFolder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        if (m_outcome && !m_outcome->outputFolder.empty()) {
+            m_outputFolder = m_outcome->outputFolder;
+            ShellExecuteW(nullptr, L"explore", m_outputFolder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        }
         EndDialog(IDCANCEL);
         break;
     }

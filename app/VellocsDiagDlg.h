@@ -1,12 +1,15 @@
 #pragma once
 // The tool's only window: output folder, Browse, the three collector check boxes, OK starting one
 // collection run on a worker thread, and the run's status line and marquee.
+#include "CollectionLock.h"
+#include "CollectionSession.h"
 #include "ModalDialog.h"
 #include "StatusSink.h"
 #include "VellocsDiag.h"
 
 #include <array>
 #include <exception>
+#include <optional>
 #include <string>
 
 class CVellocsDiagDlg : public CModalDialog, public IStatusSink {
@@ -18,6 +21,8 @@ public:
     static constexpr WPARAM kNothingSelected = 2;
     // The run raised an error (a missing status string); OnCollectionDone raises it again.
     static constexpr WPARAM kRunRaised = 3;
+    // The output folder, the result file or the archive could not be made.
+    static constexpr WPARAM kOutputFailed = 4;
 
     explicit CVellocsDiagDlg(CVellocsDiag& holder);
     ~CVellocsDiagDlg() override;
@@ -33,6 +38,15 @@ public:
     std::wstring m_outputFolder;
     const wchar_t* m_markerVolumeRoot = nullptr;
     INT32 m_layerMode = 0;
+    bool m_zip = false;
+
+    // The last run's outcome, once its completion has arrived; null before.
+    [[nodiscard]] const SessionOutcome* GetSessionOutcome() const noexcept
+    {
+        return m_outcome ? &*m_outcome : nullptr;
+    }
+    // OK found another collection under way on this machine, and the dialog ended.
+    [[nodiscard]] bool AnotherRunWasUnderWay() const noexcept { return m_anotherRun; }
 
     // Test seam: replaces CreateThread for the worker (null restores it).
     using ThreadStartFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* argument);
@@ -63,4 +77,10 @@ private:
     bool m_busy = false;
     // Written by the worker before it posts kRunRaised, read after the post arrives.
     std::exception_ptr m_workerError;
+    // Written by the worker before it posts its completion, read after the post arrives.
+    std::optional<SessionOutcome> m_outcome;
+    // Held from OK until the completion arrives, on the GUI thread.
+    CCollectionLock m_lock;
+    std::wstring m_lockWarning;
+    bool m_anotherRun = false;
 };

@@ -1,19 +1,29 @@
 #include "VellocsDiagTool.h"
 
+#include "CollectionLock.h"
+#include "CollectionSession.h"
+#include "ConsoleOutput.h"
 #include "LayerEnvironment.h"
 #include "OutputFolder.h"
 #include "ResourceManager.h"
+#include "ResourceStrings.h"
+#include "StatusSink.h"
 #include "VellocsDiag.h"
 #include "VellocsDiagDlg.h"
 #include "VellocsLogs.h"
 #include "VellocsMetadata.h"
 #include "WindowsOSLogs.h"
+#include "resource.h"
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <memory>
+#include <vector>
+
+static_assert(CWinApplication::kExitFatal == kExitInternalError);
 
 namespace {
 
@@ -43,10 +53,69 @@ std::wstring DefaultBaseFolder()
     return productFolder;
 }
 
+// A relative /out is taken from the current directory; the result may be longer than MAX_PATH.
+std::wstring FullPath(const std::wstring& path)
+{
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed)
+        return path;
+    full.resize(length);
+    return full;
+}
+
+// The arguments after the program's name.
+std::vector<std::wstring> ProgramArguments()
+{
+    int count = 0;
+    std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(CommandLineToArgvW(GetCommandLineW(), &count),
+                                                             &LocalFree);
+    std::vector<std::wstring> result;
+    if (!arguments)
+        return result;
+    for (int index = 1; index < count; ++index)
+        result.emplace_back(arguments.get()[index]);
+    return result;
+}
+
+class ConsoleStatusSink : public IStatusSink {
+public:
+    void SetStatusText(const wchar_t* text) override { CConsoleOutput::Get().WriteLine(text); }
+};
+
 } // namespace
+
+void CVellocsDiagTool::Tell(const std::wstring& text, UINT boxFlags) const
+{
+    CConsoleOutput& console = CConsoleOutput::Get();
+    if (console.IsOpen())
+        console.WriteLine(text);
+    else if (!m_options.quiet)
+        AppMessageBox(text.c_str(), boxFlags);
+}
 
 bool CVellocsDiagTool::InitInstance()
 {
+    CConsoleOutput::Get().Open();
+
+    const std::vector<std::wstring> arguments = ProgramArguments();
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& argument : arguments)
+        argv.push_back(argument.c_str());
+    std::wstring usageError;
+    if (!ParseCommandLine(int(argv.size()), argv.data(), m_options, usageError)) {
+        Tell(L"KvoVellocsDiag: " + usageError + L"\r\nKvoVellocsDiag /? lists the switches.", MB_ICONERROR);
+        SetExitCode(kExitUsage);
+        return false;
+    }
+    if (m_options.help) {
+        Tell(UsageText(), MB_ICONINFORMATION);
+        return false;
+    }
+
     INITCOMMONCONTROLSEX controls = {};
     controls.dwSize = sizeof controls;
     controls.dwICC = 0xFF;
@@ -61,13 +130,15 @@ bool CVellocsDiagTool::InitInstance()
     std::wstring markerVolume;
     const wchar_t* markerVolumeRoot = FindMarkerVolume(markerVolume);
     if (mode == 0 && !markerVolumeRoot) {
-        AppMessageBox(kRefusalText);
+        Tell(kRefusalText, 0);
+        SetExitCode(kExitNotLayered);
         return false;
     }
     // With a marker volume the collectors read from it, whatever the driver reports.
     const INT32 layerMode = markerVolumeRoot ? 0 : INT32(mode);
 
-    const std::wstring baseFolder = DefaultBaseFolder();
+    CWindowsOSLogs::SetScriptTimeout(m_options.timeoutMinutes * 60 * 1000);
+    const std::wstring baseFolder = m_options.outBase.empty() ? DefaultBaseFolder() : FullPath(m_options.outBase);
     const std::wstring outputFolder = MakeOutputFolder(baseFolder.c_str(), CurrentTimeSeconds());
     SetEnvironmentVariableW(kOutputFolderVariable, outputFolder.c_str());
 
@@ -78,20 +149,65 @@ bool CVellocsDiagTool::InitInstance()
     holder.SetComponent(CVellocsDiag::kProductLogs, productLogs.get());
     holder.SetComponent(CVellocsDiag::kOsLogs, osLogs.get());
     holder.SetComponent(CVellocsDiag::kMetadata, metadata.get());
-    productLogs->selected = 1;
-    osLogs->selected = 1;
-    metadata->selected = 1;
+    productLogs->selected = m_options.collect[CVellocsDiag::kProductLogs] ? 1 : 0;
+    osLogs->selected = m_options.collect[CVellocsDiag::kOsLogs] ? 1 : 0;
+    metadata->selected = m_options.collect[CVellocsDiag::kMetadata] ? 1 : 0;
+
+    if (m_options.quiet) {
+        SetExitCode(RunQuiet(holder, markerVolumeRoot, layerMode, outputFolder));
+        return false;
+    }
 
     CVellocsDiagDlg dialog(holder);
     dialog.m_outputFolder = outputFolder;
     dialog.m_markerVolumeRoot = markerVolumeRoot;
     dialog.m_layerMode = layerMode;
+    dialog.m_zip = m_options.zip;
     if (dialog.DoModal() == -1) {
         // A language module without dialog 135 would otherwise end the program without a word.
         const DWORD error = GetLastError();
         wchar_t text[128] = {};
         _snwprintf(text, 127, L"The main dialog could not be shown (error %lu).", error);
         AppMessageBox(text, MB_ICONERROR);
+        SetExitCode(kExitInternalError);
+        return false;
+    }
+    if (const SessionOutcome* outcome = dialog.GetSessionOutcome()) {
+        CConsoleOutput::Get().WriteLine(SessionSummary(*outcome));
+        SetExitCode(outcome->exitCode);
+    } else if (dialog.AnotherRunWasUnderWay()) {
+        SetExitCode(kExitAlreadyRunning);
     }
     return false;
+}
+
+int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
+                               const std::wstring& outputFolder)
+{
+    CCollectionLock lock;
+    std::wstring lockWarning;
+    if (lock.Acquire(lockWarning) == CCollectionLock::Result::Busy) {
+        CConsoleOutput::Get().WriteLine(Tallis::ImageUpdate::LoadResourceString(IDS_ANOTHER_RUN));
+        return kExitAlreadyRunning;
+    }
+    SessionRequest request;
+    request.outputFolder = outputFolder;
+    request.markerVolumeRoot = markerVolumeRoot;
+    request.layerMode = layerMode;
+    request.zip = m_options.zip;
+    if (!lockWarning.empty())
+        request.startWarnings.push_back(lockWarning);
+
+    ConsoleStatusSink sink;
+    RegisterStatusSink(&sink);
+    SessionOutcome outcome;
+    try {
+        outcome = RunCollectionSession(holder, request);
+    } catch (...) {
+        RegisterStatusSink(nullptr);
+        throw;
+    }
+    RegisterStatusSink(nullptr);
+    CConsoleOutput::Get().WriteLine(SessionSummary(outcome));
+    return outcome.exitCode;
 }

@@ -1,11 +1,23 @@
 #pragma once
-// The application object: start-up, the main dialog, and the end of the program.
+// The application object: start-up, the main dialog or the unattended run, and the exit code.
+#include "CommandLine.h"
 #include "WinApplication.h"
+
+class CVellocsDiag;
 
 class CVellocsDiagTool : public CWinApplication {
 public:
-    // Always false: the program ends when the dialog has closed or the machine was refused.
+    // Always false: the program ends when the dialog has closed, the unattended run has ended or
+    // the machine was refused. The exit code tells which (see CommandLine.h).
     bool InitInstance() override;
 
     static constexpr const wchar_t* kRefusalText = L"KvoVellocsDiag could not find a valid Velloc attached to the system";
+
+private:
+    // Tells the user: on the console when there is one, else in a box unless the run is quiet.
+    void Tell(const std::wstring& text, UINT boxFlags) const;
+    int RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
+                 const std::wstring& outputFolder);
+
+    CommandLineOptions m_options;
 };

@@ -39,7 +39,7 @@ int CWinApplication::Run() noexcept
     try {
         m_appName = ProgramBaseName();
         (void)InitInstance();
-        return 0;
+        return m_exitCode;
     } catch (const std::bad_alloc&) {
         problem = L"Out of memory";
     } catch (const std::exception& error) {

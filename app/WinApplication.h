@@ -12,8 +12,9 @@ public:
     CWinApplication(const CWinApplication&) = delete;
     CWinApplication& operator=(const CWinApplication&) = delete;
 
-    // Called once from the entry point. Returns the process exit code: 0 after a normal end,
-    // kExitFatal when start-up or the dialog raised an error that nothing else handled.
+    // Called once from the entry point. Returns the process exit code: the one InitInstance set
+    // (0 unless it set another), kExitFatal when start-up or the dialog raised an error that
+    // nothing else handled.
     int Run() noexcept;
 
     // The program's work. Returning false ends the program without a message loop.
@@ -28,11 +29,14 @@ public:
 
     [[nodiscard]] static CWinApplication* Get() noexcept { return s_instance; }
 
-    static constexpr int kExitFatal = 3;
+    void SetExitCode(int code) noexcept { m_exitCode = code; }
+
+    static constexpr int kExitFatal = 6;
 
 private:
     std::wstring m_appName;
     HWND m_mainWindow = nullptr;
+    int m_exitCode = 0;
     static CWinApplication* s_instance;
 };
 

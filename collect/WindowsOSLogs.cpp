@@ -161,7 +161,7 @@ void CWindowsOSLogs::SetLocalTimeForTest(LocalTimeFn source) noexcept
     g_localTimeSource.store(source);
 }
 
-void CWindowsOSLogs::SetScriptTimeoutForTest(DWORD milliseconds) noexcept
+void CWindowsOSLogs::SetScriptTimeout(DWORD milliseconds) noexcept
 {
     g_scriptTimeoutMs.store(milliseconds);
 }

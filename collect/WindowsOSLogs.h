@@ -34,8 +34,10 @@ public:
     // a file created before a failing step stays.
     [[nodiscard]] static DWORD ExtractScript(const wchar_t* path) noexcept;
 
-    // Test seams: the source of the local time (null restores GetLocalTime), and the wait limit.
+    // The wait limit of the script, for every later run (/timeout).
+    static void SetScriptTimeout(DWORD milliseconds) noexcept;
+
+    // Test seam: the source of the local time (null restores GetLocalTime).
     using LocalTimeFn = SYSTEMTIME (*)();
     static void SetLocalTimeForTest(LocalTimeFn source) noexcept;
-    static void SetScriptTimeoutForTest(DWORD milliseconds) noexcept;
 };

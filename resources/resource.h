@@ -1,5 +1,7 @@
 #pragma once
-// Resource ids of the program and its language modules; the numbers are fixed by the design.
+// Resource ids of the program and its language modules. The language modules are built from the
+// same ids and found by them at run time, and the dialog template's control ids are what the UI
+// tests and the dialog code address: change a number only in all of them at once.
 
 // Dialogs
 #define IDD_VELLOCSDIAG_DIALOG 135
@@ -28,3 +30,5 @@
 #define IDS_REPORT_SUCCEEDED 112
 #define IDS_SELECT_AN_OPTION 113
 #define IDS_COLLECTING_LOGS 114
+#define IDS_ITEMS_NOT_COLLECTED 115
+#define IDS_ANOTHER_RUN 116

@@ -14,7 +14,10 @@ constexpr size_t kMessageChars = 1025; // 1024 characters and the terminator
 constexpr ULONGLONG kRotateAbove = 2ull * 1024 * 1024;
 
 std::atomic<bool> g_initialised{false};
-CRITICAL_SECTION g_lock; // created by the first InitializeLog, never deleted
+INIT_ONCE g_lockOnce = INIT_ONCE_STATIC_INIT;
+CRITICAL_SECTION g_lock; // created once by the first InitializeLog, never deleted
+ErrorEntryObserverFn g_errorObserver = nullptr; // guarded by g_lock
+void* g_errorObserverContext = nullptr;
 wchar_t g_fullName[kNameChars];
 wchar_t g_errorName[kNameChars];
 std::atomic<DebugOutputFn> g_debugSink{nullptr};
@@ -97,24 +100,43 @@ const wchar_t* AfterLastBackslash(const wchar_t* unit) noexcept
     return last ? last + 1 : unit;
 }
 
-} // namespace
-
 void SetDebugOutputForTest(DebugOutputFn sink) noexcept
 {
     g_debugSink.store(sink);
 }
 
+BOOL CALLBACK CreateLock(PINIT_ONCE, PVOID, PVOID*) noexcept
+{
+    InitializeCriticalSection(&g_lock);
+    return TRUE;
+}
+
+// Two threads that start logging at the same moment must not both create the lock.
+void EnsureLock() noexcept
+{
+    InitOnceExecuteOnce(&g_lockOnce, CreateLock, nullptr, nullptr);
+}
+
+} // namespace
+
+void SetErrorEntryObserver(ErrorEntryObserverFn observer, void* context) noexcept
+{
+    EnsureLock();
+    EnterCriticalSection(&g_lock);
+    g_errorObserver = observer;
+    g_errorObserverContext = context;
+    LeaveCriticalSection(&g_lock);
+}
+
 void InitializeLog(const wchar_t* fullLogPath, const wchar_t* errorLogPath) noexcept
 {
-    if (!g_initialised.load(std::memory_order_acquire)) {
-        InitializeCriticalSection(&g_lock);
-        g_initialised.store(true, std::memory_order_release);
-    }
+    EnsureLock();
     EnterCriticalSection(&g_lock);
     CopyName(g_fullName, fullLogPath);
     CopyName(g_errorName, errorLogPath);
     RotateIfLarge(g_fullName);
     RotateIfLarge(g_errorName);
+    g_initialised.store(true, std::memory_order_release);
     LeaveCriticalSection(&g_lock);
 
     KVO_LOG(LOG_INFO, L"Image_Log", L"Log initialized, Full log:%s, Error log:%s", g_fullName, g_errorName);
@@ -160,6 +182,8 @@ int LogMessage(int level, int line, const wchar_t* sourceUnit, const wchar_t* fo
     _snwprintf(fileLine, sizeof fileLine / sizeof fileLine[0], L"%s%s\n", header, message);
     fileLine[sizeof fileLine / sizeof fileLine[0] - 1] = L'\0';
 
+    if (level == LOG_ERROR && g_errorObserver)
+        g_errorObserver(g_errorObserverContext, now, AfterLastBackslash(sourceUnit), message);
     if (level == LOG_ERROR) {
         if (FILE* file = OpenLog(g_errorName)) {
             fputws(fileLine, file);

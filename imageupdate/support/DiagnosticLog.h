@@ -13,6 +13,13 @@ void InitializeLog(const wchar_t* fullLogPath, const wchar_t* errorLogPath) noex
 // Writes one entry. The format follows the Windows wide conventions ("%s" takes a wide text).
 int LogMessage(int level, int line, const wchar_t* sourceUnit, const wchar_t* format, ...) noexcept;
 
+// Told of every error entry, inside the log's lock, with the entry's local time, source unit and
+// message text (valid only during the call). A collection run counts and keeps them; null removes
+// the observer. The observer must not log.
+using ErrorEntryObserverFn = void (*)(void* context, const SYSTEMTIME& localTime, const wchar_t* unit,
+                                      const wchar_t* text);
+void SetErrorEntryObserver(ErrorEntryObserverFn observer, void* context) noexcept;
+
 // Test seam: receives every debugger-output text instead of OutputDebugStringW (null restores it).
 using DebugOutputFn = void (*)(const wchar_t* text);
 void SetDebugOutputForTest(DebugOutputFn sink) noexcept;

@@ -37,6 +37,13 @@ bool IsDotEntry(const wchar_t* name) noexcept
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
+// Keeps the first failure of a copy while the copy goes on with everything else.
+void KeepFirst(DWORD& first, DWORD error) noexcept
+{
+    if (first == 0)
+        first = error;
+}
+
 DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
 {
     PathBuilder sourceFolder(source, false);
@@ -53,6 +60,9 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
         return error == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : 0;
     }
 
+    // One file that cannot be copied (held open without sharing, access denied) must not cost
+    // every file after it: copy the rest and report the first failure.
+    DWORD firstError = 0;
     do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
             continue;
@@ -64,7 +74,7 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
             if (!recurse)
                 continue;
             if (const DWORD error = CopyTree(sourceItem.GetPath(), destinationItem.GetPath(), recurse))
-                return error;
+                KeepFirst(firstError, error);
             continue;
         }
         const wchar_t* from = sourceItem.GetLongPath();
@@ -72,13 +82,51 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
             const DWORD error = GetLastError();
             KVO_LOG(LOG_ERROR, L"WSFileSystem", L"CopyFile %s ==> %s failed, Error:%d", sourceItem.GetPath(),
                     destinationItem.GetPath(), int(error));
-            return error;
+            KeepFirst(firstError, error);
         }
     } while (FindNextFileW(search.get(), &entry));
-    return 0;
+    return firstError;
+}
+
+DWORD MeasureTree(const wchar_t* folder, bool recurse, TreeSize& size)
+{
+    PathBuilder pattern(folder, L"*.*", false);
+    WIN32_FIND_DATAW entry;
+    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
+    if (!search) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+    }
+    DWORD firstError = 0;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsDotEntry(entry.cFileName))
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!recurse)
+                continue;
+            PathBuilder inner(folder, entry.cFileName, false);
+            if (const DWORD error = MeasureTree(inner.GetPath(), recurse, size))
+                KeepFirst(firstError, error);
+            continue;
+        }
+        ++size.files;
+        size.bytes += (ULONGLONG(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    } while (FindNextFileW(search.get(), &entry));
+    return firstError;
 }
 
 } // namespace
+
+DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noexcept
+{
+    if (!folder || folder[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    try {
+        return MeasureTree(folder, recurse, size);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
 
 bool PathExists(const wchar_t* path) noexcept
 {

@@ -8,8 +8,19 @@ namespace Tallis::ImageUpdate {
 [[nodiscard]] bool PathExists(const wchar_t* path) noexcept;
 
 // Copies the tree below source into destination, overwriting files and skipping reparse points.
-// Stops at the first failing file copy and returns its code from every level; a missing source
-// gives 0 (with the destination created), an unreadable one 5.
+// A file or folder that cannot be copied is logged and passed over; the first failure's code is
+// returned after everything else was copied. A missing source gives 0 (with the destination
+// created), an unreadable one 5.
 [[nodiscard]] DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool recurse) noexcept;
+
+struct TreeSize {
+    ULONGLONG files = 0;
+    ULONGLONG bytes = 0;
+};
+
+// Adds the files below folder to size, as CopyFolderTree would find them: reparse points are
+// skipped, subfolders only with recurse. A missing folder adds nothing and gives 0; the first
+// folder that cannot be read gives its code, after everything else was counted.
+[[nodiscard]] DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noexcept;
 
 } // namespace Tallis::ImageUpdate

@@ -103,8 +103,8 @@ protected:
         return dialog;
     }
 
-    // Waits for the outcome box, checks and dismisses it, and expects the program to end with 0.
-    void ExpectOutcomeAndEnd(HWND dialog, const std::wstring& text)
+    // Waits for the outcome box, checks and dismisses it, and expects the program to end with the code.
+    void ExpectOutcomeAndEnd(HWND dialog, const std::wstring& text, DWORD exitCode = 0)
     {
         HWND box = WaitForMessageBox(m_program.Id(), kRunMs);
         ASSERT_NE(box, nullptr) << "no outcome box";
@@ -113,7 +113,7 @@ protected:
         EXPECT_EQ(ItemText(dialog, IDC_STATUS), L"Status: Vellocs diagnostic report generation complete");
         DismissMessageBox(box);
         EXPECT_TRUE(WaitForWindowGone(dialog, kExitMs));
-        EXPECT_EQ(m_program.WaitForExit(kExitMs), 0u);
+        EXPECT_EQ(m_program.WaitForExit(kExitMs), exitCode);
     }
 
     AppProcess m_program;
@@ -174,7 +174,7 @@ TEST_F(ProgramTest, FailingOsLogCollectorReportsTheFailure)
     ASSERT_NE(dialog, nullptr);
     PostClick(dialog, IDOK);
     ExpectOutcomeAndEnd(dialog,
-                        L"Failed to generate Vellocs diagnostic report. Please check the logs for details.");
+                        L"Failed to generate Vellocs diagnostic report. Please check the logs for details.", 1);
     EXPECT_TRUE(kvotest::FileExists(m_outputFolder + L"\\KvoVellocsDiag.log"));
     EXPECT_TRUE(kvotest::FolderExists(m_outputFolder + L"\\VellocsLogs"));
     EXPECT_FALSE(kvotest::FolderExists(m_outputFolder + L"\\OSLogs"));
@@ -240,7 +240,7 @@ TEST_F(ProgramTest, RefusesAMachineWithoutLayeringBeforeAnyDialog)
     EXPECT_EQ(WindowText(box), L"KvoVellocsDiag");
     EXPECT_EQ(WaitForMainDialog(m_program.Id(), 0), nullptr);
     DismissMessageBox(box);
-    EXPECT_EQ(m_program.WaitForExit(kExitMs), 0u);
+    EXPECT_EQ(m_program.WaitForExit(kExitMs), 3u);
     EXPECT_EQ(WaitForMainDialog(m_program.Id(), 0), nullptr);
 }
 
@@ -258,7 +258,7 @@ TEST_F(ProgramTest, MissingStringsEndTheProgramWithAMessageAndAnErrorCode)
     EXPECT_EQ(ItemText(box, kMessageBoxTextId), L"Load String failed");
     EXPECT_EQ(WindowText(box), L"KvoVellocsDiag");
     DismissMessageBox(box);
-    EXPECT_EQ(m_program.WaitForExit(kExitMs), 3u);
+    EXPECT_EQ(m_program.WaitForExit(kExitMs), 6u);
 }
 
 // Runs in the German UI language (the app_language_de entry).

@@ -66,7 +66,7 @@ protected:
     void TearDown() override
     {
         CWindowsOSLogs::SetLocalTimeForTest(nullptr);
-        CWindowsOSLogs::SetScriptTimeoutForTest(CWindowsOSLogs::kDefaultScriptTimeoutMs);
+        CWindowsOSLogs::SetScriptTimeout(CWindowsOSLogs::kDefaultScriptTimeoutMs);
     }
 
     [[nodiscard]] std::wstring Script() const { return m_temp + L"\\OSStats.bat"; }
@@ -165,7 +165,7 @@ TEST_F(OsLogCollector, ScriptRunsOnItsOwnDesktopWhichIsClosedAfterwards)
                                       ":wait\r\n"
                                       "if not exist \"%VELLOCS_OUTDIR%\\go\" goto wait\r\n"
                                       "exit\r\n");
-    CWindowsOSLogs::SetScriptTimeoutForTest(60000);
+    CWindowsOSLogs::SetScriptTimeout(60000);
     INT32 result = -1;
     std::thread worker([&] { result = Collect(); });
     bool seen = false;
@@ -195,7 +195,7 @@ TEST_F(OsLogCollector, ScriptThatNeverEndsIsEndedWithItsChildrenAtTheLimit)
                                                     // A leftover of a failed run stops with its folder.
                                                     "if exist \"%VELLOCS_OUTDIR%\\child.bat\" goto again\r\n"
                                                     "exit\r\n");
-    CWindowsOSLogs::SetScriptTimeoutForTest(2000);
+    CWindowsOSLogs::SetScriptTimeout(2000);
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Collect(), 0);
@@ -269,7 +269,7 @@ TEST_F(OsLogCollector, OutputFolderWithBlanksAndNonAsciiCharacters)
     const std::wstring out = m_scratch / L"out dir Ä é ß 日本 ü";
     ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
     EnvOverride outdir(L"VELLOCS_OUTDIR", out);
-    CWindowsOSLogs::SetScriptTimeoutForTest(120000);
+    CWindowsOSLogs::SetScriptTimeout(120000);
     EXPECT_EQ(Collect(), 1);
     EXPECT_EQ(kvotest::ReadFileBytes(out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
     EXPECT_EQ(kvotest::ReadFileBytes(out + L"\\OSLogs\\RawEventLogs\\kvotest-collect.evtx"), m_evtx.Bytes());

@@ -1,3 +1,4 @@
+#include "DiagnosticLog.h"
 #include "LogCapture.h"
 #include "ResourceStrings.h"
 #include "StatusSink.h"
@@ -5,6 +6,8 @@
 #include "resource.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace Tallis::ImageUpdate;
 using namespace kvotest;
@@ -26,8 +29,11 @@ public:
         seenFolder = outputFolder ? outputFolder : L"(null)";
         seenRoot = markerVolumeRoot ? markerVolumeRoot : L"(null)";
         seenMode = layerMode;
+        if (write)
+            write(outputFolder);
         return m_result;
     }
+    std::function<void(const wchar_t* outputFolder)> write;
     int calls = 0;
     std::wstring seenFolder, seenRoot;
     INT32 seenMode = -1;
@@ -123,6 +129,78 @@ TEST_F(CollectionRun, NothingSelectedStillCreatesTheFolderAndLogs)
     EXPECT_TRUE(holder.GenerateReport(output.c_str(), nullptr, 2));
     EXPECT_EQ(sink.lines, std::vector<std::wstring>{kDone});
     EXPECT_TRUE(FileExists(output + L"\\KvoVellocsDiag.log"));
+}
+
+TEST_F(CollectionRun, DetailsTellEachCollectorsOutcomeOutputAndTheRunsErrors)
+{
+    SelectAll();
+    logs.write = [](const wchar_t* output) {
+        CreateDirectoryW((std::wstring(output) + L"\\VellocsLogs").c_str(), nullptr);
+        WriteFileBytes(std::wstring(output) + L"\\VellocsLogs\\a.log", "12345");
+        WriteFileBytes(std::wstring(output) + L"\\VellocsLogs\\b.log", "123");
+        KVO_LOG(LOG_ERROR, L"CVellocsLogs", L"CopyFile %s failed, Error:%d", L"x.log", 32);
+    };
+    FakeCollector failing(IDS_COLLECTING_METADATA, 0);
+    failing.selected = 1;
+    holder.SetComponent(CVellocsDiag::kMetadata, &failing);
+    RunDetails details;
+    details.startWarnings.push_back(L"Not elevated: protected files may be missing");
+    EXPECT_FALSE(holder.GenerateReport(output.c_str(), nullptr, 2, details));
+
+    using Outcome = CollectorRun::Outcome;
+    EXPECT_EQ(details.folderError, 0u);
+    EXPECT_EQ(details.collectors[0].outcome, Outcome::Ok);
+    EXPECT_EQ(details.collectors[0].files, 2u);
+    EXPECT_EQ(details.collectors[0].bytes, 8u);
+    EXPECT_EQ(details.collectors[1].outcome, Outcome::Failed);
+    EXPECT_EQ(details.collectors[2].outcome, Outcome::Skipped);
+    EXPECT_TRUE(details.AnyCollectorFailed());
+    ASSERT_EQ(details.errorCount, 1u);
+    ASSERT_EQ(details.errors.size(), 1u);
+    EXPECT_EQ(details.errors[0].unit, L"CVellocsLogs");
+    EXPECT_EQ(details.errors[0].text, L"CopyFile x.log failed, Error:32");
+    EXPECT_GE(details.errors[0].utcTime.wYear, 2024);
+
+    const std::string full = ReadFileBytes(output + L"\\KvoVellocsDiag.log");
+    const size_t warning = full.find("[WARN ]");
+    ASSERT_NE(warning, std::string::npos);
+    EXPECT_NE(full.find("Not elevated: protected files may be missing", warning), std::string::npos);
+    // Errors after the run are not the run's.
+    KVO_LOG(LOG_ERROR, L"Later", L"not counted");
+    EXPECT_EQ(details.errorCount, 1u);
+}
+
+TEST_F(CollectionRun, AnOutputFolderThatCannotBeCreatedStopsBeforeAnyCollector)
+{
+    SelectAll();
+    // A file where the output folder's parent should be.
+    WriteFileBytes(folder / L"blocked", "a file, not a folder");
+    const std::wstring blocked = folder / L"blocked\\VellocsDiag_1";
+    RunDetails details;
+    EXPECT_FALSE(holder.GenerateReport(blocked.c_str(), nullptr, 2, details));
+    EXPECT_NE(details.folderError, 0u);
+    EXPECT_EQ(logs.calls + metadata.calls + osLogs.calls, 0);
+    EXPECT_EQ(sink.lines, std::vector<std::wstring>{kDone});
+    EXPECT_FALSE(details.AnyCollectorFailed());
+
+    RunDetails none;
+    EXPECT_FALSE(holder.GenerateReport(nullptr, nullptr, 2, none));
+    EXPECT_EQ(none.folderError, DWORD(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(CollectionRun, AnExistingOutputFolderIsUsedWithoutAnErrorEntry)
+{
+    // A claimed folder deeper than 248 characters: creating it again would log error 183.
+    std::wstring deep = folder.Path();
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(40, L'd');
+        ASSERT_TRUE(CreateDirectoryW(LongForm(deep).c_str(), nullptr));
+    }
+    logs.selected = 1;
+    RunDetails details;
+    EXPECT_TRUE(holder.GenerateReport(deep.c_str(), nullptr, 2, details));
+    EXPECT_EQ(details.errorCount, 0u);
+    EXPECT_EQ(logs.calls, 1);
 }
 
 TEST(ResourceStrings, LoadsFromTheCurrentModuleAndRaisesForMissingIds)
