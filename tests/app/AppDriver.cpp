@@ -87,9 +87,12 @@ AppProcess::~AppProcess()
     Terminate();
 }
 
-bool AppProcess::Start(const std::wstring& program, const std::wstring& environment)
+bool AppProcess::Start(const std::wstring& program, const std::wstring& environment, const std::wstring& arguments,
+                       const std::wstring& outputPath)
 {
     std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
     std::wstring block;
     if (!environment.empty())
         block = MergedEnvironment(environment);
@@ -98,10 +101,16 @@ bool AppProcess::Start(const std::wstring& program, const std::wstring& environm
     Tallis::ImageUpdate::unique_hfile nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                                       OPEN_EXISTING, 0, nullptr));
+    Tallis::ImageUpdate::unique_hfile output;
+    if (!outputPath.empty())
+        output.reset(CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul.get();
+    if (output)
+        startup.hStdOutput = startup.hStdError = output.get();
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                         block.empty() ? nullptr : block.data(), nullptr, &startup, &info))

@@ -18,8 +18,11 @@ public:
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
 
-    // environment: extra "NAME=value" entries added to (or replacing) this process's own.
-    bool Start(const std::wstring& program, const std::wstring& environment = {});
+    // environment: extra "NAME=value" entries added to (or replacing) this process's own, one a
+    // line; arguments follow the quoted program; outputPath, when given, receives standard output
+    // and error (else they go to NUL).
+    bool Start(const std::wstring& program, const std::wstring& environment = {}, const std::wstring& arguments = {},
+               const std::wstring& outputPath = {});
     // The exit code, or STILL_ACTIVE when the program did not end within timeoutMs.
     DWORD WaitForExit(DWORD timeoutMs);
     void Terminate();
