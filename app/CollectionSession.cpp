@@ -2,9 +2,11 @@
 
 #include "OutputFolder.h"
 #include "ResourceManager.h"
+#include "ResourceStrings.h"
 #include "ResultFile.h"
 #include "WinApplication.h"
 #include "ZipArchive.h"
+#include "resource.h"
 
 #include <cwchar>
 
@@ -18,6 +20,27 @@ std::wstring UtcNow()
     SYSTEMTIME now{};
     GetSystemTime(&now);
     return FormatUtcIso8601(now);
+}
+
+std::wstring ParentFolder(const std::wstring& folder)
+{
+    const size_t separator = folder.find_last_of(L'\\');
+    if (separator == std::wstring::npos)
+        return folder;
+    return folder.substr(0, separator > 0 && folder[separator - 1] == L':' ? separator + 1 : separator);
+}
+
+std::wstring NoSpaceText(const SpaceCheck& space)
+{
+    const std::wstring format = Tallis::ImageUpdate::LoadResourceString(IDS_NOT_ENOUGH_SPACE);
+    const std::wstring needed = FormatBytes(space.estimate + space.reserve);
+    const std::wstring estimate = FormatBytes(space.estimate);
+    const std::wstring reserve = FormatBytes(space.reserve);
+    const std::wstring free = FormatBytes(space.freeBefore);
+    wchar_t text[1024] = {};
+    _snwprintf(text, 1023, format.c_str(), space.volume.c_str(), needed.c_str(), estimate.c_str(), reserve.c_str(),
+               free.c_str());
+    return text;
 }
 
 std::wstring ErrorText(const wchar_t* what, const std::wstring& path, DWORD error)
@@ -97,6 +120,22 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
     const std::wstring started = UtcNow();
     const MachineFacts machine = ReadMachineFacts();
 
+    // Nothing is created on a volume that the run would fill.
+    std::vector<std::wstring> warnings = request.startWarnings;
+    const DWORD spaceError = CheckSpace(ParentFolder(request.outputFolder), holder, request.markerVolumeRoot,
+                                        request.layerMode, request.reserveBytes, outcome.space);
+    if (spaceError == 0) {
+        outcome.spaceChecked = true;
+        if (!outcome.space.Fits()) {
+            outcome.exitCode = kExitOutputFailed;
+            outcome.noSpace = true;
+            outcome.problem = NoSpaceText(outcome.space);
+            return outcome;
+        }
+    } else {
+        warnings.push_back(ErrorText(L"The free space could not be measured for", request.outputFolder, spaceError));
+    }
+
     std::wstring folder = request.outputFolder;
     if (const DWORD error = ClaimOutputFolder(folder)) {
         outcome.exitCode = kExitOutputFailed;
@@ -106,7 +145,8 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
     outcome.outputFolder = folder;
     SetEnvironmentVariableW(kOutputFolderVariable, folder.c_str());
 
-    outcome.details.startWarnings = request.startWarnings;
+    outcome.details.startWarnings = warnings;
+    outcome.details.fileSizeCap = request.fileSizeCap;
     if (!machine.elevated)
         outcome.details.startWarnings.push_back(kNotElevatedWarning);
     const bool succeeded = holder.GenerateReport(folder.c_str(), request.markerVolumeRoot, request.layerMode,
@@ -119,6 +159,13 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
         return outcome;
     }
     outcome.exitCode = succeeded && outcome.itemErrors == 0 ? kExitOk : kExitCompletedWithErrors;
+    outcome.freeAfter = FreeSpaceOf(folder);
+    if (outcome.details.diskFull) {
+        outcome.exitCode = kExitOutputFailed;
+        outcome.stopReason = L"The disk of the output folder is full: the collection stopped at the first copy that "
+                             L"failed for it, and what was copied before stays";
+        outcome.problem = outcome.stopReason;
+    }
 
     const RunResult result = DescribeRun(holder, request, outcome, machine, started);
     if (const DWORD error = WriteResultFile(result, folder.c_str())) {

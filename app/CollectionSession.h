@@ -2,6 +2,7 @@
 // One collection from the claimed output folder to the result file and the archive: the part that
 // the dialog's worker and the unattended run share.
 #include "CommandLine.h"
+#include "SpaceCheck.h"
 #include "VellocsDiag.h"
 
 #include <windows.h>
@@ -15,6 +16,8 @@ struct SessionRequest {
     INT32 layerMode = 0;
     bool zip = false;
     std::vector<std::wstring> startWarnings; // logged first in the run's log
+    std::optional<ULONGLONG> reserveBytes;   // free space to leave; unset: the volume's default
+    ULONGLONG fileSizeCap = 0;               // 0: whole files
 };
 
 struct SessionOutcome {
@@ -24,6 +27,12 @@ struct SessionOutcome {
     std::wstring problem;        // why the output could not be made (exit code 4)
     size_t itemErrors = 0;       // error entries of the run's log
     bool collectorFailed = false;
+    // The run did not start: the estimate and the reserve do not fit in the free space.
+    bool noSpace = false;
+    bool spaceChecked = false;
+    SpaceCheck space;
+    ULONGLONG freeAfter = 0;
+    std::wstring stopReason; // why the collection stopped early (a full disk)
     RunDetails details;
 };
 

@@ -7,6 +7,7 @@ namespace {
 
 constexpr const wchar_t* kCollectorSwitchNames[3] = {L"logs", L"metadata", L"oslogs"};
 constexpr DWORD kMaxTimeoutMinutes = 1440;
+constexpr DWORD kMaxMegabytes = 1u << 24; // 16 TiB
 
 bool SameText(const std::wstring& a, const wchar_t* b)
 {
@@ -74,7 +75,8 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
             return false;
         }
         const std::wstring name = argument.substr(1);
-        const bool takesValue = SameText(name, L"out") || SameText(name, L"collect") || SameText(name, L"timeout");
+        const bool takesValue = SameText(name, L"out") || SameText(name, L"collect") || SameText(name, L"timeout") ||
+                                SameText(name, L"reserve") || SameText(name, L"maxfile");
         std::wstring value;
         if (takesValue) {
             if (index + 1 >= argc || !argv[index + 1] || argv[index + 1][0] == L'\0') {
@@ -99,6 +101,17 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
                 error = argument + L": \"" + value + L"\" is not a number of minutes from 1 to 1440";
                 return false;
             }
+        } else if (SameText(name, L"reserve")) {
+            if (!ParseNumber(value, 0, kMaxMegabytes, options.reserveMB)) {
+                error = argument + L": \"" + value + L"\" is not a number of MB from 0 to 16777216";
+                return false;
+            }
+            options.reserveGiven = true;
+        } else if (SameText(name, L"maxfile")) {
+            if (!ParseNumber(value, 1, kMaxMegabytes, options.maxFileMB)) {
+                error = argument + L": \"" + value + L"\" is not a number of MB from 1 to 16777216";
+                return false;
+            }
         } else {
             error = L"Unknown switch \"" + argument + L"\"";
             return false;
@@ -109,13 +122,17 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
 
 std::wstring UsageText()
 {
-    return L"KvoVellocsDiag [/quiet] [/out <folder>] [/collect <list>] [/zip] [/timeout <minutes>] [/?]\n"
+    return L"KvoVellocsDiag [/quiet] [/out <folder>] [/collect <list>] [/zip] [/timeout <minutes>]\n"
+           L"               [/reserve <MB>] [/maxfile <MB>] [/?]\n"
            L"\n"
            L"  /quiet             collect without a window, a message box or the explorer\n"
            L"  /out <folder>      base folder of the output folder (default: the desktop)\n"
            L"  /collect <list>    comma-separated subset of logs,metadata,oslogs (default: all)\n"
            L"  /zip               also pack the output folder into <output folder>.zip beside it\n"
            L"  /timeout <minutes> time limit of the OS log step, 1 to 1440 (default 30)\n"
+           L"  /reserve <MB>      free space to leave on the output volume (default: 1024 MB on the\n"
+           L"                     system volume, 256 MB elsewhere); the run does not start without it\n"
+           L"  /maxfile <MB>      copy a larger file as its last <MB> megabytes (default: whole files)\n"
            L"  /? or /help        this text\n"
            L"\n"
            L"Exit codes:\n"
@@ -124,7 +141,8 @@ std::wstring UsageText()
            L"     (details in KvoVellocsDiag.result.json)\n"
            L"  2  usage error\n"
            L"  3  not a layered-disk machine\n"
-           L"  4  the output could not be made (output folder, result file or archive)\n"
+           L"  4  the output could not be made (output folder, result file or archive), there was\n"
+           L"     not enough free space, or the disk filled up during the run\n"
            L"  5  another collection is already running on this machine\n"
            L"  6  internal error\n";
 }

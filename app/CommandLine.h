@@ -14,6 +14,11 @@ struct CommandLineOptions {
     // Collectors in holder order: product logs, metadata, OS logs.
     std::array<bool, 3> collect{true, true, true};
     DWORD timeoutMinutes = 30;
+    // Free space to leave on the output volume, in MB; unset: 1024 on the system volume, 256 elsewhere.
+    bool reserveGiven = false;
+    DWORD reserveMB = 0;
+    // Files larger than this many MB are copied as their last this many MB; 0: whole files.
+    DWORD maxFileMB = 0;
 };
 
 // Parses the arguments after the program name. Switches are case-insensitive and start with

@@ -236,9 +236,13 @@ WPARAM CVellocsDiagDlg::RunCollection()
     request.markerVolumeRoot = m_markerVolumeRoot;
     request.layerMode = m_layerMode;
     request.zip = m_zip;
+    request.reserveBytes = m_reserveBytes;
+    request.fileSizeCap = m_fileSizeCap;
     if (!m_lockWarning.empty())
         request.startWarnings.push_back(m_lockWarning);
     m_outcome = RunCollectionSession(m_holder, request);
+    if (m_outcome->noSpace)
+        return kNoSpace;
     switch (m_outcome->exitCode) {
     case kExitOk: return kRunSucceeded;
     case kExitOutputFailed: return kOutputFailed;
@@ -273,6 +277,12 @@ void CVellocsDiagDlg::OnCollectionDone(WPARAM code)
             ShellExecuteW(nullptr, L"explore", m_outputFolder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
         }
         EndDialog(IDCANCEL);
+        break;
+    }
+    case kNoSpace: {
+        // Nothing was created: the user may Browse to a folder on another volume and try again.
+        AppMessageBox(m_outcome->problem.c_str(), MB_ICONWARNING);
+        ReturnToIdle();
         break;
     }
     case kNothingSelected: {

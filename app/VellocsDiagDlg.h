@@ -23,6 +23,8 @@ public:
     static constexpr WPARAM kRunRaised = 3;
     // The output folder, the result file or the archive could not be made.
     static constexpr WPARAM kOutputFailed = 4;
+    // The run would not fit on the output volume; nothing was created.
+    static constexpr WPARAM kNoSpace = 5;
 
     explicit CVellocsDiagDlg(CVellocsDiag& holder);
     ~CVellocsDiagDlg() override;
@@ -39,6 +41,8 @@ public:
     const wchar_t* m_markerVolumeRoot = nullptr;
     INT32 m_layerMode = 0;
     bool m_zip = false;
+    std::optional<ULONGLONG> m_reserveBytes;
+    ULONGLONG m_fileSizeCap = 0;
 
     // The last run's outcome, once its completion has arrived; null before.
     [[nodiscard]] const SessionOutcome* GetSessionOutcome() const noexcept

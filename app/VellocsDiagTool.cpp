@@ -163,6 +163,9 @@ bool CVellocsDiagTool::InitInstance()
     dialog.m_markerVolumeRoot = markerVolumeRoot;
     dialog.m_layerMode = layerMode;
     dialog.m_zip = m_options.zip;
+    if (m_options.reserveGiven)
+        dialog.m_reserveBytes = ULONGLONG(m_options.reserveMB) * kMegabyte;
+    dialog.m_fileSizeCap = ULONGLONG(m_options.maxFileMB) * kMegabyte;
     if (dialog.DoModal() == -1) {
         // A language module without dialog 135 would otherwise end the program without a word.
         const DWORD error = GetLastError();
@@ -181,6 +184,13 @@ bool CVellocsDiagTool::InitInstance()
     return false;
 }
 
+void CVellocsDiagTool::ApplySpaceOptions(SessionRequest& request) const
+{
+    if (m_options.reserveGiven)
+        request.reserveBytes = ULONGLONG(m_options.reserveMB) * kMegabyte;
+    request.fileSizeCap = ULONGLONG(m_options.maxFileMB) * kMegabyte;
+}
+
 int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
                                const std::wstring& outputFolder)
 {
@@ -195,6 +205,7 @@ int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolume
     request.markerVolumeRoot = markerVolumeRoot;
     request.layerMode = layerMode;
     request.zip = m_options.zip;
+    ApplySpaceOptions(request);
     if (!lockWarning.empty())
         request.startWarnings.push_back(lockWarning);
 

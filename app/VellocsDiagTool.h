@@ -4,6 +4,7 @@
 #include "WinApplication.h"
 
 class CVellocsDiag;
+struct SessionRequest;
 
 class CVellocsDiagTool : public CWinApplication {
 public:
@@ -16,6 +17,7 @@ public:
 private:
     // Tells the user: on the console when there is one, else in a box unless the run is quiet.
     void Tell(const std::wstring& text, UINT boxFlags) const;
+    void ApplySpaceOptions(SessionRequest& request) const;
     int RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
                  const std::wstring& outputFolder);
 

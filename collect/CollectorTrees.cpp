@@ -1,6 +1,7 @@
 #include "CollectorTrees.h"
 
 #include "DiagnosticLog.h"
+#include "FileCopy.h"
 #include "FileSystem.h"
 #include "FolderCreation.h"
 #include "PathBuilder.h"
@@ -37,6 +38,10 @@ int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
 
 void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
 {
+    if (DiskFullSeen()) {
+        KVO_LOG(LOG_WARN, logUnit, L"The disk is full: %s is not copied", source);
+        return;
+    }
     KVO_LOG(LOG_INFO, logUnit, L"Copying %s ==> %s", source, destination);
     (void)CreateFolderWithRetry(destination);
     if (!PathExists(source)) {
@@ -45,4 +50,33 @@ void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_
     }
     if (const DWORD error = CopyFolderTree(source, destination, true))
         KVO_LOG(LOG_ERROR, logUnit, L"Copy of %s ==> %s is incomplete, Error:%d", source, destination, int(error));
+}
+
+void CollectFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
+{
+    PathBuilder from(source, false);
+    if (GetFileAttributesW(from.GetLongPath()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            KVO_LOG(LOG_WARN, logUnit, L"No file at %s", source);
+            return;
+        }
+    }
+    (void)CopyCollectedFile(source, destination, logUnit);
+}
+
+void MeasuringVisitor::File(const wchar_t* source, const wchar_t*)
+{
+    PathBuilder from(source, false);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(from.GetLongPath(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    ++m_size.files;
+    m_size.bytes += (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+void MeasuringVisitor::Tree(const wchar_t* source, const wchar_t*)
+{
+    (void)MeasureFolderTree(source, true, m_size);
 }

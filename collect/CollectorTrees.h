@@ -3,6 +3,8 @@
 // below the product data folder, and one logged tree copy into the output folder.
 #include <windows.h>
 
+#include "FileSystem.h"
+
 #include <functional>
 
 // Calls visit(name) for every directory matching dataFolder\Volumes\{*}, in the order the search
@@ -14,3 +16,37 @@ int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
 // Creates destination, then copies the source tree into it. Neither result fails the caller: both
 // are only logged, so a support engineer can tell an empty source from a cut-short copy.
 void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
+
+// One file copied into the output folder under logUnit: a missing source is only a warning.
+void CollectFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
+
+// What a collector copies, pair by pair: Collect copies each, the size estimate measures each
+// source, so both follow the same sources and rules.
+class ISourceVisitor {
+public:
+    virtual void File(const wchar_t* source, const wchar_t* destination) = 0;
+    virtual void Tree(const wchar_t* source, const wchar_t* destination) = 0;
+
+protected:
+    ~ISourceVisitor() = default;
+};
+
+class CopyingVisitor final : public ISourceVisitor {
+public:
+    explicit CopyingVisitor(const wchar_t* logUnit) noexcept : m_logUnit(logUnit) {}
+    void File(const wchar_t* source, const wchar_t* destination) override { CollectFile(source, destination, m_logUnit); }
+    void Tree(const wchar_t* source, const wchar_t* destination) override { CollectTree(source, destination, m_logUnit); }
+
+private:
+    const wchar_t* m_logUnit;
+};
+
+class MeasuringVisitor final : public ISourceVisitor {
+public:
+    explicit MeasuringVisitor(Tallis::ImageUpdate::TreeSize& size) noexcept : m_size(size) {}
+    void File(const wchar_t* source, const wchar_t* destination) override;
+    void Tree(const wchar_t* source, const wchar_t* destination) override;
+
+private:
+    Tallis::ImageUpdate::TreeSize& m_size;
+};

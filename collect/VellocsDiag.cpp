@@ -1,6 +1,7 @@
 #include "VellocsDiag.h"
 
 #include "DiagnosticLog.h"
+#include "FileCopy.h"
 #include "FileSystem.h"
 #include "FolderCreation.h"
 #include "PathBuilder.h"
@@ -9,6 +10,7 @@
 #include "resource.h"
 
 #include <chrono>
+#include <mutex>
 
 using namespace Tallis::ImageUpdate;
 
@@ -68,6 +70,37 @@ private:
     RunDetails& m_details;
 };
 
+// Keeps what the run's copies could not deliver whole, for the result file.
+class CopyRecorder {
+public:
+    explicit CopyRecorder(RunDetails& details) noexcept : m_details(details)
+    {
+        ClearDiskFull();
+        SetCopyPolicy({details.fileSizeCap, &CopyRecorder::Observe, this});
+    }
+    ~CopyRecorder() { SetCopyPolicy({}); }
+    CopyRecorder(const CopyRecorder&) = delete;
+    CopyRecorder& operator=(const CopyRecorder&) = delete;
+
+private:
+    static void Observe(void* context, const CopyEvent& event) noexcept
+    {
+        auto* recorder = static_cast<CopyRecorder*>(context);
+        try {
+            FileShortfall shortfall{event.source, event.destination, event.error, event.originalSize};
+            std::lock_guard<std::mutex> lock(recorder->m_lock);
+            auto& list = event.kind == CopyEvent::Kind::Truncated ? recorder->m_details.truncated
+                                                                  : recorder->m_details.notCollected;
+            if (list.size() < RunDetails::kMaxKeptErrors)
+                list.push_back(std::move(shortfall));
+        } catch (...) {
+            // Out of memory: the failure is still in the errors log.
+        }
+    }
+    RunDetails& m_details;
+    std::mutex m_lock;
+};
+
 void MeasureOutput(const wchar_t* outputFolder, int index, CollectorRun& run)
 {
     PathBuilder folder(outputFolder, CVellocsDiag::kOutputNames[index], false);
@@ -114,6 +147,7 @@ bool CVellocsDiag::GenerateReport(const wchar_t* outputFolder, const wchar_t* ma
     }
 
     ErrorEntryRecorder recorder(details);
+    CopyRecorder copies(details);
     PathBuilder fullLog(outputFolder, kFullLogName, false);
     PathBuilder errorLog(outputFolder, kErrorLogName, false);
     InitializeLog(fullLog.GetPath(), errorLog.GetPath());
@@ -138,6 +172,12 @@ bool CVellocsDiag::GenerateReport(const wchar_t* outputFolder, const wchar_t* ma
         MeasureOutput(outputFolder, int(index), run);
         KVO_LOG(LOG_INFO, kLogUnit, L"%s %s in %.1f s: %I64u files, %I64u bytes", kOutputNames[index],
                 result ? L"succeeded" : L"failed", run.seconds, run.files, run.bytes);
+        if (DiskFullSeen()) {
+            // Every later copy would fail the same way: what was copied stays, the rest is not tried.
+            details.diskFull = true;
+            result = false;
+            KVO_LOG(LOG_ERROR, kLogUnit, L"The disk of %s is full: the collection stops here", outputFolder);
+        }
     }
     SetStatusText((prefix + completion).c_str());
     return result;

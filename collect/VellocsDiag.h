@@ -23,10 +23,25 @@ struct RunErrorEntry {
     std::wstring text;
 };
 
+// A file that did not arrive whole: copied only in part (truncated) or not at all.
+struct FileShortfall {
+    std::wstring source;
+    std::wstring destination;
+    DWORD error = 0;            // not collected: the copy's error
+    ULONGLONG originalSize = 0; // truncated: the source's size
+};
+
 // What a run did, beyond its boolean result: for the result file and the exit code.
 struct RunDetails {
     // In: warnings to log first thing in the run's log (the log starts inside the run).
     std::vector<std::wstring> startWarnings;
+    // In: a file larger than this is copied as its last this many bytes; 0 copies whole files.
+    ULONGLONG fileSizeCap = 0;
+
+    // The disk of the output folder filled up: the collection stopped there.
+    bool diskFull = false;
+    std::vector<FileShortfall> truncated;
+    std::vector<FileShortfall> notCollected;
 
     // Non-zero when the output folder could not be created; then no collector was called.
     DWORD folderError = 0;

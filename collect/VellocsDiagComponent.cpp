@@ -6,3 +6,5 @@ CVellocsDiagComponent::CVellocsDiagComponent(UINT nameId)
     : m_name(Tallis::ImageUpdate::LoadResourceString(nameId))
 {
 }
+
+void CVellocsDiagComponent::EstimateSize(const wchar_t*, INT32, Tallis::ImageUpdate::TreeSize&) {}

@@ -1,5 +1,7 @@
 #pragma once
 // The contract of every collector: a selected flag, a display name and an available flag.
+#include "FileSystem.h"
+
 #include <windows.h>
 
 #include <string>
@@ -17,6 +19,9 @@ public:
     virtual INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) = 0;
     virtual const wchar_t* GetDescription() { return m_name.c_str(); }
     virtual ~CVellocsDiagComponent() = default;
+    // Adds what Collect would copy from this machine, before anything is created; the free-space
+    // check of a run sums it over the selected collectors. Nothing by default.
+    virtual void EstimateSize(const wchar_t* markerVolumeRoot, INT32 layerMode, Tallis::ImageUpdate::TreeSize& size);
 
 protected:
     // Loads the name from the string table; raises StringLoadError when it is missing.

@@ -35,21 +35,6 @@ std::wstring SystemDriveRoot()
     return systemDirectory;
 }
 
-void CollectDriverLog(const wchar_t* logsFolder)
-{
-    PathBuilder destination(logsFolder, CVellocsLogs::kDriverLogName, false);
-    const std::wstring root = SystemDriveRoot();
-    PathBuilder source(root.c_str(), CVellocsLogs::kDriverLogName, false);
-    const wchar_t* from = source.GetLongPath();
-    if (CopyFileW(from, destination.GetLongPath(), FALSE))
-        return;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        KVO_LOG(LOG_WARN, kLogUnit, L"No driver log at %s", source.GetPath());
-    else
-        KVO_LOG(LOG_ERROR, kLogUnit, L"CopyFile %s ==> %s failed, Error:%d", source.GetPath(),
-                destination.GetPath(), int(error));
-}
 } // namespace
 
 CVellocsLogs::CVellocsLogs() : CVellocsDiagComponent(IDS_COLLECTING_LOGS) {}
@@ -59,6 +44,36 @@ void CVellocsLogs::SetSystemDirectoryForTest(SystemDirectoryFn source) noexcept
     g_systemDirectory.store(source);
 }
 
+void CVellocsLogs::VisitSources(const wchar_t* logsFolder, const wchar_t* markerVolumeRoot, INT32 layerMode,
+                                ISourceVisitor& visitor)
+{
+    {
+        PathBuilder destination(logsFolder, kDriverLogName, false);
+        const std::wstring root = SystemDriveRoot();
+        PathBuilder source(root.c_str(), kDriverLogName, false);
+        visitor.File(source.GetPath(), destination.GetPath());
+    }
+    if (layerMode != 0) {
+        std::wstring serviceFolder;
+        GetProductDataFolder(serviceFolder, L"Halvrun");
+        PathBuilder serviceLogs(serviceFolder.c_str(), L"LOGS", false);
+        PathBuilder deliveryMode(logsFolder, kDeliveryModeFolder, false);
+        visitor.Tree(serviceLogs.GetPath(), deliveryMode.GetPath());
+
+        std::wstring dataFolder;
+        GetProductDataFolder(dataFolder, L"Vellocs");
+        ForEachVolumeFolder(dataFolder.c_str(), kLogUnit, [&](const wchar_t* volume) {
+            PathBuilder source(dataFolder.c_str(), L"Volumes", volume, L"Logs", false);
+            PathBuilder destination(logsFolder, kCreationModeFolder, volume, nullptr, false);
+            visitor.Tree(source.GetPath(), destination.GetPath());
+        });
+    } else if (markerVolumeRoot) {
+        PathBuilder source(markerVolumeRoot, L"HRNLOGS", false);
+        PathBuilder destination(logsFolder, kCreationModeFolder, false);
+        visitor.Tree(source.GetPath(), destination.GetPath());
+    }
+}
+
 INT32 CVellocsLogs::Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode)
 {
     if (!outputFolder)
@@ -66,26 +81,13 @@ INT32 CVellocsLogs::Collect(const wchar_t* outputFolder, const wchar_t* markerVo
 
     PathBuilder logsFolder(outputFolder, kOutputFolderName, false);
     (void)CreateFolderWithRetry(logsFolder.GetPath());
-    CollectDriverLog(logsFolder.GetPath());
-
-    if (layerMode != 0) {
-        std::wstring serviceFolder;
-        GetProductDataFolder(serviceFolder, L"Halvrun");
-        PathBuilder serviceLogs(serviceFolder.c_str(), L"LOGS", false);
-        PathBuilder deliveryMode(logsFolder.GetPath(), kDeliveryModeFolder, false);
-        CollectTree(serviceLogs.GetPath(), deliveryMode.GetPath(), kLogUnit);
-
-        std::wstring dataFolder;
-        GetProductDataFolder(dataFolder, L"Vellocs");
-        ForEachVolumeFolder(dataFolder.c_str(), kLogUnit, [&](const wchar_t* volume) {
-            PathBuilder source(dataFolder.c_str(), L"Volumes", volume, L"Logs", false);
-            PathBuilder destination(logsFolder.GetPath(), kCreationModeFolder, volume, nullptr, false);
-            CollectTree(source.GetPath(), destination.GetPath(), kLogUnit);
-        });
-    } else if (markerVolumeRoot) {
-        PathBuilder source(markerVolumeRoot, L"HRNLOGS", false);
-        PathBuilder destination(logsFolder.GetPath(), kCreationModeFolder, false);
-        CollectTree(source.GetPath(), destination.GetPath(), kLogUnit);
-    }
+    CopyingVisitor copy(kLogUnit);
+    VisitSources(logsFolder.GetPath(), markerVolumeRoot, layerMode, copy);
     return 1;
+}
+
+void CVellocsLogs::EstimateSize(const wchar_t* markerVolumeRoot, INT32 layerMode, TreeSize& size)
+{
+    MeasuringVisitor measure(size);
+    VisitSources(kOutputFolderName, markerVolumeRoot, layerMode, measure);
 }

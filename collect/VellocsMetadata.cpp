@@ -8,6 +8,7 @@
 #include <string>
 
 using Tallis::ImageUpdate::PathBuilder;
+using Tallis::ImageUpdate::TreeSize;
 
 namespace {
 constexpr const wchar_t* kLogUnit = L"CVellocsMetadata";
@@ -17,24 +18,36 @@ constexpr const wchar_t* kMarkerLayerDef = L"KorvaneHrn\\Settings\\LayerDef";
 
 CVellocsMetadata::CVellocsMetadata() : CVellocsDiagComponent(IDS_COLLECTING_METADATA) {}
 
-INT32 CVellocsMetadata::Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode)
+void CVellocsMetadata::VisitSources(const wchar_t* metadataFolder, const wchar_t* markerVolumeRoot, INT32 layerMode,
+                                    ISourceVisitor& visitor)
 {
-    if (!outputFolder)
-        return 0;
-
     if (layerMode != 0) {
         std::wstring dataFolder;
         GetProductDataFolder(dataFolder, L"Vellocs");
         ForEachVolumeFolder(dataFolder.c_str(), kLogUnit, [&](const wchar_t* volume) {
             PathBuilder source(dataFolder.c_str(), L"Volumes", volume, kVolumeLayerDef, false);
-            PathBuilder destination(outputFolder, kOutputFolderName, volume, nullptr, false);
-            CollectTree(source.GetPath(), destination.GetPath(), kLogUnit);
+            PathBuilder destination(metadataFolder, volume, false);
+            visitor.Tree(source.GetPath(), destination.GetPath());
         });
     } else if (markerVolumeRoot) {
         // One layer definition tree for the whole volume: no folder per volume.
         PathBuilder source(markerVolumeRoot, kMarkerLayerDef, false);
-        PathBuilder destination(outputFolder, kOutputFolderName, false);
-        CollectTree(source.GetPath(), destination.GetPath(), kLogUnit);
+        visitor.Tree(source.GetPath(), metadataFolder);
     }
+}
+
+INT32 CVellocsMetadata::Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode)
+{
+    if (!outputFolder)
+        return 0;
+    PathBuilder metadataFolder(outputFolder, kOutputFolderName, false);
+    CopyingVisitor copy(kLogUnit);
+    VisitSources(metadataFolder.GetPath(), markerVolumeRoot, layerMode, copy);
     return 1;
+}
+
+void CVellocsMetadata::EstimateSize(const wchar_t* markerVolumeRoot, INT32 layerMode, TreeSize& size)
+{
+    MeasuringVisitor measure(size);
+    VisitSources(kOutputFolderName, markerVolumeRoot, layerMode, measure);
 }

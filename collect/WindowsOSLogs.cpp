@@ -166,6 +166,25 @@ void CWindowsOSLogs::SetScriptTimeout(DWORD milliseconds) noexcept
     g_scriptTimeoutMs.store(milliseconds);
 }
 
+void CWindowsOSLogs::EstimateSize(const wchar_t*, INT32, TreeSize& size)
+{
+    // The same fixed paths as the script's copy commands.
+    for (const wchar_t* pattern : {L"C:\\Windows\\INF\\Setupapi.app.log", L"C:\\Windows\\INF\\Setupapi.dev.log",
+                                   L"C:\\Windows\\system32\\winevt\\logs\\*.evtx"}) {
+        WIN32_FIND_DATAW entry;
+        unique_hfind search(FindFirstFileW(pattern, &entry));
+        if (!search)
+            continue;
+        do {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            ++size.files;
+            size.bytes += (ULONGLONG(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        } while (FindNextFileW(search.get(), &entry));
+    }
+    size.bytes += kGeneratedAllowanceBytes;
+}
+
 std::wstring CWindowsOSLogs::FormatCutoffDate(const SYSTEMTIME& localNow)
 {
     // Pure calendar arithmetic on the local date. The runtime's mktime would apply its own idea of

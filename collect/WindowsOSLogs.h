@@ -16,6 +16,12 @@ public:
     // Ignores its arguments. 1 when the script's process ran to its end within the time limit,
     // 0 when the temporary folder, the script file, the start or the wait failed.
     INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override;
+    // The files the script copies (the two setup logs, the raw event logs) and a fixed allowance
+    // for what it makes: the event-log queries and the system report.
+    void EstimateSize(const wchar_t* markerVolumeRoot, INT32 layerMode, Tallis::ImageUpdate::TreeSize& size) override;
+    // Three event logs of the default 20 MiB each, as XML about three times the raw size, and a
+    // system report of some MiB.
+    static constexpr ULONGLONG kGeneratedAllowanceBytes = 200ull << 20;
 
     static constexpr UINT kScriptResourceId = 140;
     static constexpr const wchar_t* kScriptResourceType = L"BINARY";

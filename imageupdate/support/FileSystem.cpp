@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include "DiagnosticLog.h"
+#include "FileCopy.h"
 #include "FolderCreation.h"
 #include "PathBuilder.h"
 #include "UniqueHandles.h"
@@ -73,16 +74,18 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!recurse)
                 continue;
-            if (const DWORD error = CopyTree(sourceItem.GetPath(), destinationItem.GetPath(), recurse))
+            if (const DWORD error = CopyTree(sourceItem.GetPath(), destinationItem.GetPath(), recurse)) {
                 KeepFirst(firstError, error);
+                if (IsDiskFullError(error))
+                    return error;
+            }
             continue;
         }
-        const wchar_t* from = sourceItem.GetLongPath();
-        if (!CopyFileW(from, destinationItem.GetLongPath(), FALSE)) {
-            const DWORD error = GetLastError();
-            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"CopyFile %s ==> %s failed, Error:%d", sourceItem.GetPath(),
-                    destinationItem.GetPath(), int(error));
+        if (const DWORD error = CopyCollectedFile(sourceItem.GetPath(), destinationItem.GetPath(), L"WSFileSystem")) {
             KeepFirst(firstError, error);
+            // On a full disk every later copy would fail the same way.
+            if (IsDiskFullError(error))
+                return error;
         }
     } while (FindNextFileW(search.get(), &entry));
     return firstError;

@@ -8,8 +8,9 @@ namespace Tallis::ImageUpdate {
 [[nodiscard]] bool PathExists(const wchar_t* path) noexcept;
 
 // Copies the tree below source into destination, overwriting files and skipping reparse points.
-// A file or folder that cannot be copied is logged and passed over; the first failure's code is
-// returned after everything else was copied. A missing source gives 0 (with the destination
+// A file or folder that cannot be copied is logged and passed over, and the first failure's code is
+// returned after everything else was copied; a full disk ends the copy at once (see FileCopy.h,
+// whose policy every file copy here follows). A missing source gives 0 (with the destination
 // created), an unreadable one 5.
 [[nodiscard]] DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool recurse) noexcept;
 
