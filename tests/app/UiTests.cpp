@@ -93,9 +93,9 @@ protected:
             kvotest::RemoveTree(m_outputFolder);
     }
 
-    HWND StartAndFindDialog()
+    HWND StartAndFindDialog(const std::wstring& arguments = {})
     {
-        EXPECT_TRUE(m_program.Start(ProgramPath())) << GetLastError();
+        EXPECT_TRUE(m_program.Start(ProgramPath(), {}, arguments)) << GetLastError();
         HWND dialog = WaitForMainDialog(m_program.Id(), kStartMs);
         EXPECT_NE(dialog, nullptr) << "no dialog";
         if (dialog)
@@ -204,6 +204,34 @@ TEST_F(ProgramTest, NothingSelectedWarnsCreatesNothingAndStaysOpen)
     EXPECT_TRUE(WaitForWindowGone(dialog, kExitMs));
     EXPECT_EQ(m_program.WaitForExit(kExitMs), 0u);
     EXPECT_FALSE(kvotest::FolderExists(m_outputFolder));
+}
+
+TEST_F(ProgramTest, NotEnoughSpaceShowsWhatIsNeededCreatesNothingAndStaysOpen)
+{
+    // No disk has 16 TB free: the check refuses before anything is created.
+    HWND dialog = StartAndFindDialog(L"/reserve 16777216 /collect metadata");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(IsChecked(dialog, IDC_COLLECT_LOGS));
+    EXPECT_TRUE(IsChecked(dialog, IDC_COLLECT_METADATA));
+    EXPECT_FALSE(IsChecked(dialog, IDC_COLLECT_OSLOGS));
+    PostClick(dialog, IDOK);
+    HWND box = WaitForMessageBox(m_program.Id(), kStartMs);
+    ASSERT_NE(box, nullptr);
+    const std::wstring text = ItemText(box, kMessageBoxTextId);
+    EXPECT_EQ(text.rfind(L"There is not enough free space on ", 0), 0u) << kvotest::Narrow(text);
+    EXPECT_NE(text.find(L"16.0 TB to keep free"), std::wstring::npos) << kvotest::Narrow(text);
+    DismissMessageBox(box);
+    ASSERT_TRUE(WaitForWindowGone(box, kExitMs));
+    for (int i = 0; i < 100 && !IsItemEnabled(dialog, IDC_BROWSE); ++i)
+        Sleep(50);
+    for (int id : {IDOK, IDCANCEL, IDC_BROWSE})
+        EXPECT_TRUE(IsItemEnabled(dialog, id)) << id;
+    EXPECT_FALSE(kvotest::FolderExists(m_outputFolder));
+
+    // Closed without a report: the exit code is the refused run's.
+    PostClick(dialog, IDCANCEL);
+    EXPECT_TRUE(WaitForWindowGone(dialog, kExitMs));
+    EXPECT_EQ(m_program.WaitForExit(kExitMs), 4u);
 }
 
 TEST_F(ProgramTest, CloseAndEscapeDoNothingWhileARunIsUnderWay)
