@@ -100,6 +100,21 @@ RunResult DescribeRun(CVellocsDiag& holder, const SessionRequest& request, const
     }
     for (const RunErrorEntry& entry : outcome.details.errors)
         result.errors.push_back({FormatUtcIso8601(entry.utcTime), entry.unit, entry.text});
+    result.stopReason = outcome.stopReason;
+    if (outcome.spaceChecked) {
+        result.hasSpace = true;
+        result.space = {outcome.space.volume, outcome.space.freeBefore, outcome.space.estimate, outcome.space.reserve,
+                        outcome.freeAfter};
+    }
+    for (const FileShortfall& file : outcome.details.notCollected)
+        result.notCollected.push_back({file.source, file.destination, file.error});
+    const std::wstring prefix = outcome.outputFolder + L"\\";
+    for (const FileShortfall& file : outcome.details.truncated) {
+        if (file.destination.size() > prefix.size() &&
+            CompareStringOrdinal(file.destination.c_str(), int(prefix.size()), prefix.c_str(), int(prefix.size()),
+                                 TRUE) == CSTR_EQUAL)
+            result.truncated.emplace_back(file.destination.substr(prefix.size()), file.originalSize);
+    }
     return result;
 }
 

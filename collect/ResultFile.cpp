@@ -89,6 +89,14 @@ Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files
                   {"outputFolder", Utf8(result.outputFolder)},
                   {"uiLanguage", Utf8(result.uiLanguage)},
                   {"outcome", Utf8(result.outcome)}};
+    if (!result.stopReason.empty())
+        doc["run"]["stopReason"] = Utf8(result.stopReason);
+    if (result.hasSpace)
+        doc["space"] = {{"volume", Utf8(result.space.volume)},
+                        {"freeBefore", result.space.freeBefore},
+                        {"estimate", result.space.estimate},
+                        {"reserve", result.space.reserve},
+                        {"freeAfter", result.space.freeAfter}};
     Json collectors = Json::array();
     for (const CollectorResult& c : result.collectors)
         collectors.push_back({{"name", Utf8(c.name)},
@@ -103,9 +111,20 @@ Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files
     for (const ErrorEntry& e : result.errors)
         errors.push_back({{"time", Utf8(e.time)}, {"unit", Utf8(e.unit)}, {"text", Utf8(e.text)}});
     doc["errors"] = std::move(errors);
+    Json notCollected = Json::array();
+    for (const NotCollectedFile& file : result.notCollected)
+        notCollected.push_back(
+            {{"source", Utf8(file.source)}, {"destination", Utf8(file.destination)}, {"error", file.error}});
+    doc["notCollected"] = std::move(notCollected);
     Json list = Json::array();
     for (size_t i = 0; i < files.size(); ++i) {
         Json entry = {{"path", Utf8(files[i].relativePath)}, {"size", files[i].size}};
+        for (const auto& [path, originalSize] : result.truncated) {
+            if (CompareStringOrdinal(path.c_str(), -1, files[i].relativePath.c_str(), -1, TRUE) == CSTR_EQUAL) {
+                entry["truncated"] = true;
+                entry["originalSize"] = originalSize;
+            }
+        }
         if (hashes[i].error == 0) {
             entry["sha256"] = Utf8(hashes[i].hex);
         } else {

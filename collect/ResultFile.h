@@ -22,6 +22,19 @@ struct ErrorEntry {
     std::wstring unit, text;
 };
 
+// The free-space check of a run, on the output folder's volume.
+struct SpaceResult {
+    std::wstring volume;
+    uint64_t freeBefore = 0, estimate = 0, reserve = 0, freeAfter = 0;
+};
+
+// A file that did not arrive whole: copied only in part (truncated, keyed by its place in the
+// output folder) or not at all.
+struct NotCollectedFile {
+    std::wstring source, destination;
+    DWORD error = 0;
+};
+
 struct RunResult {
     std::wstring toolName, toolVersion, commandLine;
     MachineFacts machine;
@@ -30,6 +43,12 @@ struct RunResult {
     std::wstring started, ended, outputFolder, uiLanguage, outcome;
     std::vector<CollectorResult> collectors;
     std::vector<ErrorEntry> errors;
+    std::wstring stopReason;             // empty -> no "stopReason" key
+    bool hasSpace = false;
+    SpaceResult space;
+    std::vector<NotCollectedFile> notCollected;
+    // Relative path in the output folder (backslashes) -> the source's size.
+    std::vector<std::pair<std::wstring, uint64_t>> truncated;
 };
 
 struct OutputFile {

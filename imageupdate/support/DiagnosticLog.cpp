@@ -100,11 +100,6 @@ const wchar_t* AfterLastBackslash(const wchar_t* unit) noexcept
     return last ? last + 1 : unit;
 }
 
-void SetDebugOutputForTest(DebugOutputFn sink) noexcept
-{
-    g_debugSink.store(sink);
-}
-
 BOOL CALLBACK CreateLock(PINIT_ONCE, PVOID, PVOID*) noexcept
 {
     InitializeCriticalSection(&g_lock);
@@ -118,6 +113,11 @@ void EnsureLock() noexcept
 }
 
 } // namespace
+
+void SetDebugOutputForTest(DebugOutputFn sink) noexcept
+{
+    g_debugSink.store(sink);
+}
 
 void SetErrorEntryObserver(ErrorEntryObserverFn observer, void* context) noexcept
 {
