@@ -131,6 +131,11 @@ const wchar_t* OutcomeName(ExitCode code) noexcept
 
 SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& request)
 {
+    // The run's status texts must load before anything is created: a language module without them
+    // ends the program with nothing left behind.
+    (void)Tallis::ImageUpdate::LoadResourceString(IDS_STATUS_PREFIX);
+    (void)Tallis::ImageUpdate::LoadResourceString(IDS_REPORT_COMPLETE);
+
     SessionOutcome outcome;
     const std::wstring started = UtcNow();
     const MachineFacts machine = ReadMachineFacts();

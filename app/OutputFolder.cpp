@@ -1,5 +1,6 @@
 #include "OutputFolder.h"
 
+#include "FileSystem.h"
 #include "FolderCreation.h"
 #include "PathBuilder.h"
 
@@ -35,10 +36,7 @@ DWORD ClaimOutputFolder(std::wstring& folder) noexcept
         const std::wstring name = PathFindFileNameW(proposed.GetPath());
         const std::wstring base(proposed.GetPath(), proposed.GetPath() + (PathFindFileNameW(proposed.GetPath()) -
                                                                           proposed.GetPath()));
-        PathBuilder baseFolder(base.c_str(), false);
-        const DWORD attributes = base.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(baseFolder.GetLongPath());
-        const bool baseExists = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        if (!base.empty() && !baseExists) {
+        if (!base.empty() && !Tallis::ImageUpdate::IsExistingFolder(base.c_str())) {
             const DWORD error = Tallis::ImageUpdate::CreateFolderWithRetry(base.c_str());
             if (error != 0 && error != ERROR_ALREADY_EXISTS)
                 return error;

@@ -1,45 +1,43 @@
 #include "SpaceCheck.h"
 
-#include "PathBuilder.h"
+#include "FileSystem.h"
 
 #include <atomic>
 #include <climits>
 #include <cwchar>
 
-using Tallis::ImageUpdate::PathBuilder;
+using Tallis::ImageUpdate::IsExistingFolder;
 using Tallis::ImageUpdate::TreeSize;
 
 namespace {
 
 std::atomic<ULONGLONG> g_estimateOverride{ULLONG_MAX};
 
-bool IsFolder(const std::wstring& path)
-{
-    PathBuilder folder(path.c_str(), false);
-    const DWORD attributes = GetFileAttributesW(folder.GetLongPath());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The folder itself, or the nearest ancestor that exists.
+// The folder itself, or the nearest ancestor that exists; a drive root is kept with its backslash.
 std::wstring ExistingAncestor(std::wstring folder)
 {
-    while (!folder.empty() && !IsFolder(folder)) {
+    while (!folder.empty() && !IsExistingFolder(folder.c_str())) {
         const size_t separator = folder.find_last_of(L'\\');
         if (separator == std::wstring::npos)
             return {};
-        // Keep the root's backslash ("C:\").
-        folder.resize(separator > 0 && folder[separator - 1] == L':' ? separator + 1 : separator);
+        const size_t length = separator > 0 && folder[separator - 1] == L':' ? separator + 1 : separator;
+        if (length >= folder.size())
+            return {}; // a root that does not exist
+        folder.resize(length);
     }
     return folder;
 }
 
+// The root of the folder's volume ("C:\", or a mounted folder); the drive root when the path is
+// too long for the query.
 std::wstring VolumeOf(const std::wstring& folder)
 {
     wchar_t volume[MAX_PATH + 1] = {};
-    PathBuilder path(folder.c_str(), false);
-    if (!GetVolumePathNameW(path.GetPath(), volume, MAX_PATH + 1))
-        return {};
-    return volume;
+    if (GetVolumePathNameW(folder.c_str(), volume, MAX_PATH + 1))
+        return volume;
+    if (folder.size() >= 2 && folder[1] == L':')
+        return folder.substr(0, 2) + L"\\";
+    return {};
 }
 
 bool IsSystemVolume(const std::wstring& volume)
@@ -62,8 +60,11 @@ ULONGLONG FreeSpaceOf(const std::wstring& folder) noexcept
 {
     try {
         const std::wstring existing = ExistingAncestor(folder);
+        if (existing.empty())
+            return 0;
+        const std::wstring volume = VolumeOf(existing);
         ULARGE_INTEGER available{};
-        if (existing.empty() || !GetDiskFreeSpaceExW(existing.c_str(), &available, nullptr, nullptr))
+        if (!GetDiskFreeSpaceExW(volume.empty() ? existing.c_str() : volume.c_str(), &available, nullptr, nullptr))
             return 0;
         return available.QuadPart;
     } catch (...) {
@@ -77,11 +78,12 @@ DWORD CheckSpace(const std::wstring& baseFolder, CVellocsDiag& holder, const wch
     const std::wstring existing = ExistingAncestor(baseFolder);
     if (existing.empty())
         return ERROR_PATH_NOT_FOUND;
+    check.volume = VolumeOf(existing);
     ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(existing.c_str(), &available, nullptr, nullptr))
+    if (!GetDiskFreeSpaceExW(check.volume.empty() ? existing.c_str() : check.volume.c_str(), &available, nullptr,
+                             nullptr))
         return GetLastError();
     check.freeBefore = available.QuadPart;
-    check.volume = VolumeOf(existing);
     check.systemVolume = IsSystemVolume(check.volume);
     check.reserve = reserve ? *reserve : check.systemVolume ? kSystemVolumeReserve : kOtherVolumeReserve;
 

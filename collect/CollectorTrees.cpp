@@ -52,20 +52,20 @@ void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_
         KVO_LOG(LOG_ERROR, logUnit, L"Copy of %s ==> %s is incomplete, Error:%d", source, destination, int(error));
 }
 
-void CollectFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
+void CollectFile(const wchar_t* what, const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
 {
     PathBuilder from(source, false);
     if (GetFileAttributesW(from.GetLongPath()) == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            KVO_LOG(LOG_WARN, logUnit, L"No file at %s", source);
+            KVO_LOG(LOG_WARN, logUnit, L"No %s at %s", what, source);
             return;
         }
     }
     (void)CopyCollectedFile(source, destination, logUnit);
 }
 
-void MeasuringVisitor::File(const wchar_t* source, const wchar_t*)
+void MeasuringVisitor::File(const wchar_t*, const wchar_t* source, const wchar_t*)
 {
     PathBuilder from(source, false);
     WIN32_FILE_ATTRIBUTE_DATA data{};

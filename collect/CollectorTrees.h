@@ -17,14 +17,16 @@ int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
 // are only logged, so a support engineer can tell an empty source from a cut-short copy.
 void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
 
-// One file copied into the output folder under logUnit: a missing source is only a warning.
-void CollectFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
+// One file copied into the output folder under logUnit; a missing source is only a warning that
+// names it by what ("No <what> at <source>").
+void CollectFile(const wchar_t* what, const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
 
 // What a collector copies, pair by pair: Collect copies each, the size estimate measures each
 // source, so both follow the same sources and rules.
 class ISourceVisitor {
 public:
-    virtual void File(const wchar_t* source, const wchar_t* destination) = 0;
+    // what names the file for the log ("driver log").
+    virtual void File(const wchar_t* what, const wchar_t* source, const wchar_t* destination) = 0;
     virtual void Tree(const wchar_t* source, const wchar_t* destination) = 0;
 
 protected:
@@ -34,7 +36,10 @@ protected:
 class CopyingVisitor final : public ISourceVisitor {
 public:
     explicit CopyingVisitor(const wchar_t* logUnit) noexcept : m_logUnit(logUnit) {}
-    void File(const wchar_t* source, const wchar_t* destination) override { CollectFile(source, destination, m_logUnit); }
+    void File(const wchar_t* what, const wchar_t* source, const wchar_t* destination) override
+    {
+        CollectFile(what, source, destination, m_logUnit);
+    }
     void Tree(const wchar_t* source, const wchar_t* destination) override { CollectTree(source, destination, m_logUnit); }
 
 private:
@@ -44,7 +49,7 @@ private:
 class MeasuringVisitor final : public ISourceVisitor {
 public:
     explicit MeasuringVisitor(Tallis::ImageUpdate::TreeSize& size) noexcept : m_size(size) {}
-    void File(const wchar_t* source, const wchar_t* destination) override;
+    void File(const wchar_t* what, const wchar_t* source, const wchar_t* destination) override;
     void Tree(const wchar_t* source, const wchar_t* destination) override;
 
 private:

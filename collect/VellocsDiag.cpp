@@ -18,23 +18,16 @@ namespace {
 
 constexpr const wchar_t* kLogUnit = L"CVellocsDiag";
 
-bool IsFolder(const wchar_t* path)
-{
-    PathBuilder folder(path, false);
-    const DWORD attributes = GetFileAttributesW(folder.GetLongPath());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // A folder that is there already (claimed by the caller) is used as it is: creating it again
 // would log an error entry for a path of 248 characters or more.
 DWORD EnsureOutputFolder(const wchar_t* outputFolder)
 {
     if (!outputFolder || outputFolder[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    if (IsFolder(outputFolder))
+    if (IsExistingFolder(outputFolder))
         return 0;
     const DWORD error = CreateFolderWithRetry(outputFolder);
-    if (error == ERROR_ALREADY_EXISTS && IsFolder(outputFolder))
+    if (error == ERROR_ALREADY_EXISTS && IsExistingFolder(outputFolder))
         return 0;
     return error;
 }

@@ -51,7 +51,7 @@ void CVellocsLogs::VisitSources(const wchar_t* logsFolder, const wchar_t* marker
         PathBuilder destination(logsFolder, kDriverLogName, false);
         const std::wstring root = SystemDriveRoot();
         PathBuilder source(root.c_str(), kDriverLogName, false);
-        visitor.File(source.GetPath(), destination.GetPath());
+        visitor.File(L"driver log", source.GetPath(), destination.GetPath());
     }
     if (layerMode != 0) {
         std::wstring serviceFolder;

@@ -131,6 +131,28 @@ DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noe
     }
 }
 
+bool IsExistingFolder(const wchar_t* path) noexcept
+{
+    if (!path || path[0] == L'\0')
+        return false;
+    try {
+        // A root keeps its backslash: "X:" alone would name the drive's current folder.
+        const size_t length = wcslen(path);
+        const bool root = (length == 2 || length == 3) && path[1] == L':' && (length == 2 || path[2] == L'\\');
+        DWORD attributes;
+        if (root) {
+            const wchar_t rootPath[4] = {path[0], L':', L'\\', L'\0'};
+            attributes = GetFileAttributesW(rootPath);
+        } else {
+            PathBuilder folder(path, false);
+            attributes = GetFileAttributesW(folder.GetLongPath());
+        }
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 bool PathExists(const wchar_t* path) noexcept
 {
     if (!path || path[0] == L'\0')

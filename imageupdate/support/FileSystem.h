@@ -14,6 +14,9 @@ namespace Tallis::ImageUpdate {
 // created), an unreadable one 5.
 [[nodiscard]] DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool recurse) noexcept;
 
+// True when the path names an existing folder; a drive root ("X:\") counts, long paths work.
+[[nodiscard]] bool IsExistingFolder(const wchar_t* path) noexcept;
+
 struct TreeSize {
     ULONGLONG files = 0;
     ULONGLONG bytes = 0;

@@ -52,7 +52,7 @@ TEST_F(QuietRun, FullRunLeavesAVerifiableResultFileAndArchive)
     ASSERT_FALSE(folder.empty()) << run.output;
     EXPECT_EQ(run.exitCode, 0u) << run.output;
 
-    for (const wchar_t* entry : {L"KvoVellocsDiag.log", L"KvoVellocsDiag.Errors.log", L"VellocsLogs\\VantfsLogFile.log"})
+    for (const wchar_t* entry : {L"KvoVellocsDiag.log", L"VellocsLogs\\VantfsLogFile.log"})
         EXPECT_TRUE(FileExists(folder + L"\\" + entry)) << kvotest::Narrow(entry);
     for (const wchar_t* entry : {L"VellocsLogs\\ServiceLogs-DeliveryMode", L"VellocsMetadata", L"OSLogs"})
         EXPECT_TRUE(FolderExists(folder + L"\\" + entry)) << kvotest::Narrow(entry);

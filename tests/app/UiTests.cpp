@@ -222,7 +222,8 @@ TEST_F(ProgramTest, NotEnoughSpaceShowsWhatIsNeededCreatesNothingAndStaysOpen)
     EXPECT_NE(text.find(L"16.0 TB to keep free"), std::wstring::npos) << kvotest::Narrow(text);
     DismissMessageBox(box);
     ASSERT_TRUE(WaitForWindowGone(box, kExitMs));
-    for (int i = 0; i < 100 && !IsItemEnabled(dialog, IDC_BROWSE); ++i)
+    // The OS log box is the last control the dialog enables again.
+    for (int i = 0; i < 100 && !IsItemEnabled(dialog, IDC_COLLECT_OSLOGS); ++i)
         Sleep(50);
     for (int id : {IDOK, IDCANCEL, IDC_BROWSE})
         EXPECT_TRUE(IsItemEnabled(dialog, id)) << id;

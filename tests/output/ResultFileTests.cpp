@@ -106,7 +106,7 @@ TEST_F(ResultFileTest, KeysAndTypes)
     for (const auto& item : ordered.items())
         order.push_back(item.key());
     EXPECT_EQ(order, (std::vector<std::string>{"schema", "tool", "machine", "product", "run", "collectors", "errors",
-                                                "files"}));
+                                                "notCollected", "files"}));
 }
 
 TEST_F(ResultFileTest, FilesListedWithSizesAndHashesButNotItself)
