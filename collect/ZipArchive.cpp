@@ -560,13 +560,19 @@ DWORD Pack(const std::wstring& root, const std::wstring& partialPath, ZipArchive
         std::wstring name = entry.relativePath;
         std::replace(name.begin(), name.end(), L'\\', L'/');
         const std::wstring path = root + L"\\" + entry.relativePath;
+        const std::string entryName = prefix + Utf8(name);
+        // The header keeps a name's length in 16 bits.
+        if (entryName.size() >= 0xFFFF) {
+            skip(path, ERROR_FILENAME_EXCED_RANGE);
+            continue;
+        }
         if (entry.folder) {
-            error = packer.AddFolder(prefix + Utf8(name), entry.lastWrite);
+            error = packer.AddFolder(entryName, entry.lastWrite);
             if (error == 0 && entry.error != 0)
                 skip(path, entry.error);
             continue;
         }
-        const PackResult packed = packer.AddFile(prefix + Utf8(name), path, entry.lastWrite);
+        const PackResult packed = packer.AddFile(entryName, path, entry.lastWrite);
         error = packed.writeError;
         if (error == 0 && packed.readError != 0)
             skip(path, packed.readError);
