@@ -6,22 +6,16 @@
 #include <bcrypt.h>
 #include <winternl.h>
 
-#include <memory>
 #include <new>
 
 using namespace Tallis::ImageUpdate;
 
 namespace {
 
-void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) noexcept
-{
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-}
 void DestroyHash(BCRYPT_HASH_HANDLE hash) noexcept
 {
     BCryptDestroyHash(hash);
 }
-using unique_bcrypt_alg = unique_any<BCRYPT_ALG_HANDLE, CloseAlgorithm>;
 using unique_bcrypt_hash = unique_any<BCRYPT_HASH_HANDLE, DestroyHash>;
 
 constexpr DWORD kBlockBytes = 1u << 20;
@@ -36,11 +30,29 @@ DWORD Win32FromStatus(NTSTATUS status) noexcept
 
 } // namespace
 
-DWORD Sha256OfFile(const wchar_t* path, std::wstring& hexOut) noexcept
+FileHasher::FileHasher() : m_block(new unsigned char[kBlockBytes])
+{
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    const NTSTATUS status = BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (BCRYPT_SUCCESS(status))
+        m_algorithm = algorithm;
+    else
+        m_openError = Win32FromStatus(status);
+}
+
+FileHasher::~FileHasher()
+{
+    if (m_algorithm)
+        BCryptCloseAlgorithmProvider(m_algorithm, 0);
+}
+
+DWORD FileHasher::Sha256(const wchar_t* path, std::wstring& hexOut) noexcept
 {
     hexOut.clear();
     if (!path || !*path)
         return ERROR_INVALID_PARAMETER;
+    if (!m_algorithm)
+        return m_openError;
     try {
         PathBuilder longPath(path, false);
         unique_hfile file(CreateFileW(longPath.GetLongPath(), GENERIC_READ,
@@ -49,24 +61,18 @@ DWORD Sha256OfFile(const wchar_t* path, std::wstring& hexOut) noexcept
         if (!file)
             return GetLastError();
 
-        unique_bcrypt_alg algorithm;
-        NTSTATUS status = BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-        if (!BCRYPT_SUCCESS(status))
-            return Win32FromStatus(status);
         // With no object buffer CNG allocates the hash state itself.
         unique_bcrypt_hash hash;
-        status = BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
+        NTSTATUS status = BCryptCreateHash(m_algorithm, hash.put(), nullptr, 0, nullptr, 0, 0);
         if (!BCRYPT_SUCCESS(status))
             return Win32FromStatus(status);
-
-        std::unique_ptr<UCHAR[]> block(new UCHAR[kBlockBytes]);
         for (;;) {
             DWORD read = 0;
-            if (!ReadFile(file.get(), block.get(), kBlockBytes, &read, nullptr))
+            if (!ReadFile(file.get(), m_block.get(), kBlockBytes, &read, nullptr))
                 return GetLastError();
             if (read == 0)
                 break;
-            status = BCryptHashData(hash.get(), block.get(), read, 0);
+            status = BCryptHashData(hash.get(), m_block.get(), read, 0);
             if (!BCRYPT_SUCCESS(status))
                 return Win32FromStatus(status);
         }
@@ -84,6 +90,17 @@ DWORD Sha256OfFile(const wchar_t* path, std::wstring& hexOut) noexcept
         return 0;
     } catch (const std::bad_alloc&) {
         hexOut.clear();
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+DWORD Sha256OfFile(const wchar_t* path, std::wstring& hexOut) noexcept
+{
+    hexOut.clear();
+    try {
+        FileHasher hasher;
+        return hasher.Sha256(path, hexOut);
+    } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace Tallis::ImageUpdate;
@@ -44,13 +45,20 @@ std::vector<HashedFile> HashFiles(const std::wstring& longRoot, const std::vecto
     std::vector<HashedFile> hashes(files.size());
     std::atomic<size_t> next{0};
     auto work = [&]() noexcept {
+        std::unique_ptr<FileHasher> hasher;
+        try {
+            hasher = std::make_unique<FileHasher>();
+        } catch (const std::bad_alloc&) {
+        }
         for (size_t i; (i = next.fetch_add(1)) < files.size();) {
             if (files[i].error != 0) {
                 hashes[i].error = files[i].error;
                 continue;
             }
             try {
-                hashes[i].error = Sha256OfFile((longRoot + L"\\" + files[i].relativePath).c_str(), hashes[i].hex);
+                if (!hasher)
+                    throw std::bad_alloc();
+                hashes[i].error = hasher->Sha256((longRoot + L"\\" + files[i].relativePath).c_str(), hashes[i].hex);
             } catch (const std::bad_alloc&) {
                 hashes[i].error = ERROR_NOT_ENOUGH_MEMORY;
             }

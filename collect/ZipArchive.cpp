@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -226,6 +227,28 @@ void SetTimes(CentralEntry& entry, const FILETIME& lastWrite)
     }
 }
 
+// Already compressed content (archives, images, compressed logs) gains nothing from deflate, which
+// is slowest on exactly such data: judged by the byte entropy of the first block, such files are
+// stored. Small samples say too little and are simply deflated.
+bool LooksIncompressible(const BYTE* data, size_t size)
+{
+    constexpr size_t kMinSample = 4096, kMaxSample = 65536;
+    if (size < kMinSample)
+        return false;
+    size = std::min(size, kMaxSample);
+    uint32_t counts[256] = {};
+    for (size_t i = 0; i < size; ++i)
+        ++counts[data[i]];
+    double bits = 0;
+    for (const uint32_t count : counts) {
+        if (count != 0) {
+            const double p = double(count) / double(size);
+            bits -= p * std::log2(p);
+        }
+    }
+    return bits > 7.9;
+}
+
 bool NeedsZip64(uint64_t value)
 {
     return value >= g_zip64Bytes;
@@ -358,34 +381,32 @@ public:
 
         // A file that grows while it is packed is cut at the size it had when opened.
         const uint64_t size = uint64_t(length.QuadPart);
+        DWORD read = 0;
+        if (size > 0 && !ReadFile(file.get(), m_block.get(), DWORD(std::min<uint64_t>(kReadBlock, size)), &read,
+                                  nullptr))
+            return {GetLastError(), 0};
+
         CentralEntry entry;
         entry.name = name;
-        entry.method = size == 0 ? kMethodStored : kMethodDeflated;
+        entry.method = read > 0 && !LooksIncompressible(m_block.get(), read) ? kMethodDeflated : kMethodStored;
         entry.zip64Local = NeedsZip64Local(size);
         SetTimes(entry, lastWrite);
         entry.offset = m_writer.Position();
-        const std::vector<BYTE> header = LocalHeader(entry);
-        if (const DWORD error = m_writer.Append(header))
+        if (const DWORD error = m_writer.Append(LocalHeader(entry)))
             return {0, error};
 
         uint64_t done = 0;
         uLong crc = crc32(0, nullptr, 0);
         uint64_t compressed = 0;
         z_stream& z = m_deflate.stream;
-        if (entry.method == kMethodDeflated) {
+        if (entry.method == kMethodDeflated)
             deflateReset(&z);
-            for (bool last = false; !last;) {
-                DWORD read = 0;
-                const DWORD want = DWORD(std::min<uint64_t>(kReadBlock, size - done));
-                if (want > 0 && !ReadFile(file.get(), m_block.get(), want, &read, nullptr)) {
-                    const DWORD error = GetLastError();
-                    m_writer.Rewind(entry.offset);
-                    return {error, 0};
-                }
-                done += read;
-                crc = crc32(crc, m_block.get(), uInt(read));
-                // A file that shrank ends early: it is packed as far as it reaches.
-                last = read == 0 || done >= size;
+        for (;;) {
+            done += read;
+            crc = crc32(crc, m_block.get(), uInt(read));
+            // A file that shrank ends early: it is packed as far as it reaches.
+            const bool last = read == 0 || done >= size;
+            if (entry.method == kMethodDeflated) {
                 z.next_in = m_block.get();
                 z.avail_in = uInt(read);
                 int status;
@@ -402,6 +423,19 @@ public:
                 } while (z.avail_out == 0);
                 if (last && status != Z_STREAM_END)
                     return {0, ERROR_INVALID_DATA};
+            } else {
+                compressed += read;
+                if (const DWORD error = m_writer.Append(m_block.get(), read))
+                    return {0, error};
+            }
+            if (last)
+                break;
+            read = 0;
+            if (!ReadFile(file.get(), m_block.get(), DWORD(std::min<uint64_t>(kReadBlock, size - done)), &read,
+                          nullptr)) {
+                const DWORD error = GetLastError();
+                m_writer.Rewind(entry.offset);
+                return {error, 0};
             }
         }
 
@@ -526,13 +560,19 @@ DWORD Pack(const std::wstring& root, const std::wstring& partialPath, ZipArchive
         std::wstring name = entry.relativePath;
         std::replace(name.begin(), name.end(), L'\\', L'/');
         const std::wstring path = root + L"\\" + entry.relativePath;
+        const std::string entryName = prefix + Utf8(name);
+        // The header keeps a name's length in 16 bits.
+        if (entryName.size() >= 0xFFFF) {
+            skip(path, ERROR_FILENAME_EXCED_RANGE);
+            continue;
+        }
         if (entry.folder) {
-            error = packer.AddFolder(prefix + Utf8(name), entry.lastWrite);
+            error = packer.AddFolder(entryName, entry.lastWrite);
             if (error == 0 && entry.error != 0)
                 skip(path, entry.error);
             continue;
         }
-        const PackResult packed = packer.AddFile(prefix + Utf8(name), path, entry.lastWrite);
+        const PackResult packed = packer.AddFile(entryName, path, entry.lastWrite);
         error = packed.writeError;
         if (error == 0 && packed.readError != 0)
             skip(path, packed.readError);

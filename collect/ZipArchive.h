@@ -7,7 +7,8 @@
 struct ZipArchiveReport {
     uint64_t entries = 0;      // folders and files in the archive
     uint64_t bytesPacked = 0;  // uncompressed bytes of the files packed
-    uint64_t skippedFiles = 0; // files that could not be opened or read, left out
+    uint64_t skippedFiles = 0; // files that could not be opened or read, and folders that could not
+                               // be listed: left out (each logged)
     bool zip64 = false;        // the archive needed Zip64 end records
     bool archiveWritten = false; // a file with the final name exists
 };

@@ -70,6 +70,10 @@ def check_case(root, case, expect_end64, expect_extra64):
             stamp = extra_fields(info.extra).get(0x5455)
             if stamp is None or stamp[0] != 1 or struct.unpack_from("<I", stamp, 1)[0] != int(st.st_mtime):
                 problems.append(f"{info.filename}: extended timestamp missing or wrong")
+        # Random bytes are stored as they are; text is deflated.
+        methods = {info.filename.rsplit("/", 1)[-1]: info.compress_type for info in infos}
+        if methods.get("binary.bin") != zipfile.ZIP_STORED or methods.get("service.log") != zipfile.ZIP_DEFLATED:
+            problems.append(f"unexpected compression methods: {methods}")
         has_extra64 = any(0x0001 in extra_fields(info.extra) for info in infos)
         if has_extra64 != expect_extra64:
             problems.append(f"Zip64 extra fields present: {has_extra64}, expected {expect_extra64}")
