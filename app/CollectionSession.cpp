@@ -195,12 +195,17 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
     }
     if (request.zip) {
         const std::wstring archive = folder + L".zip";
-        if (const DWORD error = CreateZipArchive(folder.c_str(), archive.c_str())) {
+        ZipArchiveReport report;
+        const DWORD error = CreateZipArchive(folder.c_str(), archive.c_str(), report);
+        if (report.archiveWritten)
+            outcome.archive = archive;
+        if (error != 0) {
             outcome.exitCode = kExitOutputFailed;
-            outcome.problem = ErrorText(L"The archive could not be made:", archive, error);
+            outcome.problem = ErrorText(report.archiveWritten ? L"The archive lacks files it could not read:"
+                                                              : L"The archive could not be made:",
+                                        archive, error);
             return outcome;
         }
-        outcome.archive = archive;
     }
     return outcome;
 }
