@@ -3,6 +3,7 @@
 #include "OutputFolder.h"
 #include "ResourceManager.h"
 #include "ResourceStrings.h"
+#include "BackgroundHasher.h"
 #include "ResultFile.h"
 #include "WinApplication.h"
 #include "ZipArchive.h"
@@ -167,6 +168,9 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
 
     outcome.details.startWarnings = warnings;
     outcome.details.fileSizeCap = request.fileSizeCap;
+    // Hashing the copies while the collection goes on spares the result file a second read.
+    CBackgroundHasher hasher(folder);
+    outcome.details.onFileCopied = [&hasher](const wchar_t* destination) { hasher.Add(destination); };
     if (!machine.elevated)
         outcome.details.startWarnings.push_back(kNotElevatedWarning);
     const bool succeeded = holder.GenerateReport(folder.c_str(), request.markerVolumeRoot, request.layerMode,
@@ -188,7 +192,8 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
     }
 
     const RunResult result = DescribeRun(holder, request, outcome, machine, started);
-    if (const DWORD error = WriteResultFile(result, folder.c_str())) {
+    const KnownDigests known = hasher.Finish();
+    if (const DWORD error = WriteResultFile(result, folder.c_str(), &known)) {
         outcome.exitCode = kExitOutputFailed;
         outcome.problem = ErrorText(L"The result file could not be written in", folder, error);
         return outcome;

@@ -5,10 +5,11 @@
 
 namespace Tallis::ImageUpdate {
 
-// What happened to one file that did not arrive whole.
+// What happened to one file: it arrived (Copied, and also Truncated when only its end was
+// copied), or it did not (Failed).
 struct CopyEvent {
-    enum class Kind { Failed, Truncated };
-    Kind kind = Kind::Failed;
+    enum class Kind { Copied, Failed, Truncated };
+    Kind kind = Kind::Copied;
     const wchar_t* source = nullptr;      // plain paths, valid during the call
     const wchar_t* destination = nullptr;
     DWORD error = 0;                      // Failed: the copy's error
