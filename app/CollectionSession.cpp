@@ -3,7 +3,6 @@
 #include "OutputFolder.h"
 #include "ResourceManager.h"
 #include "ResourceStrings.h"
-#include "BackgroundHasher.h"
 #include "ResultFile.h"
 #include "WinApplication.h"
 #include "ZipArchive.h"
@@ -168,9 +167,6 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
 
     outcome.details.startWarnings = warnings;
     outcome.details.fileSizeCap = request.fileSizeCap;
-    // Hashing the copies while the collection goes on spares the result file a second read.
-    CBackgroundHasher hasher(folder);
-    outcome.details.onFileCopied = [&hasher](const wchar_t* destination) { hasher.Add(destination); };
     if (!machine.elevated)
         outcome.details.startWarnings.push_back(kNotElevatedWarning);
     const bool succeeded = holder.GenerateReport(folder.c_str(), request.markerVolumeRoot, request.layerMode,
@@ -192,8 +188,7 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
     }
 
     const RunResult result = DescribeRun(holder, request, outcome, machine, started);
-    const KnownDigests known = hasher.Finish();
-    if (const DWORD error = WriteResultFile(result, folder.c_str(), &known)) {
+    if (const DWORD error = WriteResultFile(result, folder.c_str())) {
         outcome.exitCode = kExitOutputFailed;
         outcome.problem = ErrorText(L"The result file could not be written in", folder, error);
         return outcome;

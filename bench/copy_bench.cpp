@@ -61,7 +61,7 @@ int main()
         // The free-space check walks the same tree before a collection copies it.
         TreeSize measured;
         estimate.push_back(TimeAction([&] { (void)MeasureFolderTree(source.c_str(), true, measured); }));
-        if (measured.files != kTreeFiles || measured.bytes != bytes) {
+        if (measured.bytes != bytes || measured.files != kTreeFiles) {
             std::printf("MeasureFolderTree counted %llu files, %llu bytes\n", measured.files, measured.bytes);
             return 1;
         }

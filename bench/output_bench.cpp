@@ -1,8 +1,6 @@
 // What the result file (listing and hashing) and the archive add to a collection: a generated
 // tree of about 200 MB is copied with CopyFolderTree (the collection's own work), then the copy
 // gets its result file and its archive. Prints medians of repeated runs and the ratios.
-#include "BackgroundHasher.h"
-#include "FileCopy.h"
 #include "FileSystem.h"
 #include "ResultFile.h"
 #include "BenchTree.h"
@@ -31,7 +29,7 @@ int Measure(const kvotest::ScratchFolder& scratch, bool text)
     const unsigned long long bytes = MakeBenchTree(source, text);
     std::printf("%s tree: %d files, %.1f MB\n", text ? "text" : "random", kTreeFiles, double(bytes) / 1e6);
 
-    std::vector<double> copy, result, zip, pipelined;
+    std::vector<double> copy, result, zip;
     unsigned long long zipBytes = 0;
     for (int run = 0; run < kRuns; ++run) {
         const std::wstring target = scratch / (L"VellocsDiag_" + std::to_wstring(run));
@@ -49,35 +47,12 @@ int Measure(const kvotest::ScratchFolder& scratch, bool text)
         zipBytes = kvotest::ReadFileBytes(archive).size();
         kvotest::RemoveTree(target);
         kvotest::RemoveTree(archive);
-
-        // As a collection run does it: the copies are hashed while the copy goes on, and the
-        // result file takes those digests.
-        pipelined.push_back(TimeAction([&] {
-            CBackgroundHasher hasher(target);
-            SetCopyPolicy({0, [](void* context, const CopyEvent& event) {
-                               if (event.kind == CopyEvent::Kind::Copied)
-                                   static_cast<CBackgroundHasher*>(context)->Add(event.destination);
-                           },
-                           &hasher});
-            copyError = CopyFolderTree(source.c_str(), target.c_str(), true);
-            SetCopyPolicy({});
-            const KnownDigests known = hasher.Finish();
-            resultError = WriteResultFile(run_, target.c_str(), &known);
-        }));
-        if (copyError || resultError) {
-            std::printf("failed: pipelined copy %lu, result file %lu\n", copyError, resultError);
-            return 1;
-        }
-        kvotest::RemoveTree(target);
     }
     const double c = MedianOf(copy), r = MedianOf(result), z = MedianOf(zip);
     std::printf("median of %d runs: copy %.3f s, result file %.3f s, archive %.3f s (%.1f MB)\n", kRuns, c, r, z,
                 double(zipBytes) / 1e6);
     std::printf("ratios to the copy: result file +%.0f%%, archive +%.0f%%; hashing %.0f MB/s, archive %.0f MB/s\n",
                 100 * r / c, 100 * z / c, double(bytes) / 1e6 / r, double(bytes) / 1e6 / z);
-    const double p = MedianOf(pipelined);
-    std::printf("copy hashed while it goes on, then the result file: %.3f s, +%.0f%% over the copy alone\n", p,
-                100 * (p - c) / c);
     return 0;
 }
 

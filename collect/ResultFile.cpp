@@ -40,21 +40,9 @@ struct HashedFile {
 };
 
 // Hashing dominates the cost of the result file: spread the files over the cores.
-std::vector<HashedFile> HashFiles(const std::wstring& longRoot, const std::vector<OutputFile>& files,
-                                  const KnownDigests* known)
+std::vector<HashedFile> HashFiles(const std::wstring& longRoot, const std::vector<OutputFile>& files)
 {
     std::vector<HashedFile> hashes(files.size());
-    std::vector<bool> done(files.size(), false);
-    if (known) {
-        for (size_t i = 0; i < files.size(); ++i) {
-            const auto found = known->find(DigestKey(files[i].relativePath));
-            if (found != known->end() && files[i].error == 0 && found->second.size == files[i].size &&
-                CompareFileTime(&found->second.lastWrite, &files[i].lastWrite) == 0) {
-                hashes[i].hex = found->second.hex;
-                done[i] = true;
-            }
-        }
-    }
     std::atomic<size_t> next{0};
     auto work = [&]() noexcept {
         std::unique_ptr<FileHasher> hasher;
@@ -63,8 +51,6 @@ std::vector<HashedFile> HashFiles(const std::wstring& longRoot, const std::vecto
         } catch (const std::bad_alloc&) {
         }
         for (size_t i; (i = next.fetch_add(1)) < files.size();) {
-            if (done[i])
-                continue;
             if (files[i].error != 0) {
                 hashes[i].error = files[i].error;
                 continue;
@@ -191,14 +177,14 @@ DWORD ListOutputFiles(const wchar_t* folder, std::vector<OutputFile>& files)
         return error;
     for (const TreeEntry& entry : entries) {
         if (!entry.folder)
-            files.push_back({entry.relativePath, entry.size, entry.lastWrite, 0});
+            files.push_back({entry.relativePath, entry.size, 0});
         else if (entry.error != 0)
-            files.push_back({entry.relativePath + L"\\", 0, {}, entry.error});
+            files.push_back({entry.relativePath + L"\\", 0, entry.error});
     }
     return 0;
 }
 
-DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder, const KnownDigests* known) noexcept
+DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder) noexcept
 {
     try {
         const std::wstring root = FullLongPath(outputFolder);
@@ -214,7 +200,7 @@ DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder, cons
             return CompareStringOrdinal(f.relativePath.c_str(), -1, kResultFileName, -1, TRUE) == CSTR_EQUAL ||
                    CompareStringOrdinal(f.relativePath.c_str(), -1, kResultTempFileName, -1, TRUE) == CSTR_EQUAL;
         });
-        const std::vector<HashedFile> hashes = HashFiles(root, files, known);
+        const std::vector<HashedFile> hashes = HashFiles(root, files);
         const std::string text =
             BuildDocument(result, files, hashes).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 

@@ -1,7 +1,6 @@
 #pragma once
 // The result file of a collection run: what ran, how it ended, and every file it left behind
 // with its SHA-256, so whoever receives the folder can tell what is missing or altered.
-#include "BackgroundHasher.h"
 #include "MachineFacts.h"
 
 #include <windows.h>
@@ -55,7 +54,6 @@ struct RunResult {
 struct OutputFile {
     std::wstring relativePath; // backslashes
     uint64_t size = 0;
-    FILETIME lastWrite{};
     // A folder below the root that could not be listed appears as "<path>\" with its error code.
     DWORD error = 0;
 };
@@ -71,10 +69,7 @@ static constexpr const wchar_t* kResultTempFileName = L"KvoVellocsDiag.result.js
 // file in the same folder that is renamed over the final name. Every file of the folder except
 // the result file and its temporary is listed with its size and SHA-256; one that cannot be
 // hashed is listed with "sha256": null and its "error" code. Returns 0 or the Win32 error.
-// known: digests made while the files were copied; one is used while its file still has the size
-// and last-write time it had then, and every other file is hashed here.
-[[nodiscard]] DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder,
-                                    const KnownDigests* known = nullptr) noexcept;
+[[nodiscard]] DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder) noexcept;
 
 // "2026-12-09T10:30:00Z"
 std::wstring FormatUtcIso8601(const SYSTEMTIME& utc);

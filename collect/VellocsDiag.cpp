@@ -79,11 +79,6 @@ private:
     static void Observe(void* context, const CopyEvent& event) noexcept
     {
         auto* recorder = static_cast<CopyRecorder*>(context);
-        if (event.kind == CopyEvent::Kind::Copied) {
-            if (recorder->m_details.onFileCopied)
-                recorder->m_details.onFileCopied(event.destination);
-            return;
-        }
         try {
             FileShortfall shortfall{event.source, event.destination, event.error, event.originalSize};
             std::lock_guard<std::mutex> lock(recorder->m_lock);

@@ -3,7 +3,6 @@
 #include "VellocsDiagComponent.h"
 
 #include <array>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,9 +37,6 @@ struct RunDetails {
     std::vector<std::wstring> startWarnings;
     // In: a file larger than this is copied as its last this many bytes; 0 copies whole files.
     ULONGLONG fileSizeCap = 0;
-    // In: told of every file a collector's copy wrote completely (its plain path), on the copying
-    // thread; it must not log.
-    std::function<void(const wchar_t* destination)> onFileCopied;
 
     // The disk of the output folder filled up: the collection stopped there.
     bool diskFull = false;

@@ -124,10 +124,6 @@ DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const
                 event.copiedSize = policy.sizeCap;
                 Tell(policy, event);
             }
-            CopyEvent copied;
-            copied.source = from.GetPath();
-            copied.destination = to.GetPath();
-            Tell(policy, copied);
             return 0;
         }
         // Whatever the copy left (Wine leaves a cut-short file on a full disk) must not pass for the file.
@@ -136,7 +132,6 @@ DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const
             g_diskFull.store(true);
         KVO_LOG(LOG_ERROR, logUnit, L"CopyFile %s ==> %s failed, Error:%d", from.GetPath(), to.GetPath(), int(error));
         CopyEvent event;
-        event.kind = CopyEvent::Kind::Failed;
         event.source = from.GetPath();
         event.destination = to.GetPath();
         event.error = error;

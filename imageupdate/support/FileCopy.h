@@ -5,11 +5,10 @@
 
 namespace Tallis::ImageUpdate {
 
-// What happened to one file: it arrived (Copied, and also Truncated when only its end was
-// copied), or it did not (Failed).
+// What happened to one file that did not arrive whole.
 struct CopyEvent {
-    enum class Kind { Copied, Failed, Truncated };
-    Kind kind = Kind::Copied;
+    enum class Kind { Failed, Truncated };
+    Kind kind = Kind::Failed;
     const wchar_t* source = nullptr;      // plain paths, valid during the call
     const wchar_t* destination = nullptr;
     DWORD error = 0;                      // Failed: the copy's error

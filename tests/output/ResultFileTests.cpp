@@ -210,35 +210,3 @@ TEST(MachineFactsTest, ReadFromThisProcess)
     // The tests carry the program's resources, so the version resource is this one.
     EXPECT_EQ(ReadToolVersion(), L"1.0.0.0");
 }
-
-// Digests made while the collection copied: used only while the file is as it was then.
-TEST_F(ResultFileTest, DigestsFromTheCopyAreUsedOnlyForUnchangedFiles)
-{
-    const std::wstring changed = folder / L"KvoVellocsDiag.log";
-    CBackgroundHasher hasher(folder.Path());
-    hasher.Add((folder / L"VellocsLogs\\abc.log").c_str());
-    hasher.Add(changed.c_str());
-    hasher.Add(L"C:\\elsewhere\\not-in-the-folder.log");
-    KnownDigests known = hasher.Finish();
-    ASSERT_EQ(known.size(), 2u);
-    ASSERT_EQ(known[DigestKey(L"VellocsLogs\\ABC.log")].hex, Widen(kAbcSha256));
-
-    // A digest that still matches its file is taken as it is: plant a wrong one to see it used.
-    known[DigestKey(L"VellocsLogs\\abc.log")].hex = std::wstring(64, L'0');
-    // The log grew after it was hashed: its digest must not be used.
-    WriteFileBytes(changed, "abc and more");
-    ASSERT_EQ(WriteResultFile(SampleRun(folder.Path()), folder.Path().c_str(), &known), 0u);
-    const json doc = ReadResult(folder.Path());
-    int checked = 0;
-    for (const auto& file : doc["files"]) {
-        if (file["path"] == "VellocsLogs\\abc.log") {
-            EXPECT_EQ(file["sha256"], std::string(64, '0'));
-            ++checked;
-        } else if (file["path"] == "KvoVellocsDiag.log") {
-            EXPECT_EQ(file["sha256"], "91dd029d996355fa11568748fd63806144ea8557eda974befbd37ca8a573d3e2");
-            EXPECT_EQ(file["size"], 12);
-            ++checked;
-        }
-    }
-    EXPECT_EQ(checked, 2);
-}
