@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian (as root); does nothing when all is there.
 set -euo pipefail
-packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest xvfb xauth imagemagick
+packages=(cmake make python3 unzip g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest xvfb xauth imagemagick
           nlohmann-json3-dev libz-mingw-w64-dev)
 missing=()
 for package in "${packages[@]}"; do
