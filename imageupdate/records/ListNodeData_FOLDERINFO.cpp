@@ -6,6 +6,7 @@
 #include "RecordStream.h"
 #include "SortedLinkList_FILEINFO.h"
 #include "SortedLinkList_FOLDERINFO.h"
+#include "TextCollation.h"
 #include "WideTextOut.h"
 
 #include <new>
@@ -281,7 +282,7 @@ std::int32_t ListNodeData_FOLDERINFO::Compare(const ListNodeData* other) const
     const wchar_t* otherKey = L"";
     if (other && other->TypeCode() == kTypeCode)
         otherKey = static_cast<const ListNodeData_FOLDERINFO*>(other)->Key();
-    return lstrcmpiW(Key(), otherKey);
+    return CompareTextsNoCase(Key(), otherKey);
 }
 
 std::int32_t ListNodeData_FOLDERINFO::Save(FILE* stream) const

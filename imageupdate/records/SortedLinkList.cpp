@@ -3,9 +3,11 @@
 #include "DiagnosticLog.h"
 #include "NodeFactory.h"
 #include "RecordStream.h"
+#include "UniqueHandles.h"
 
 #include <share.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <utility>
@@ -14,7 +16,6 @@ namespace Tallis::ImageUpdate {
 namespace {
 
 constexpr const wchar_t* kUnit = L"SortedLinkList";
-constexpr LONG kReaderUnits = 5;
 constexpr std::ptrdiff_t kInsertionSortBelow = 16;
 
 using Link = SortedLinkList::Link;
@@ -93,26 +94,18 @@ std::int32_t SortedLinkList::CompareNodes(const ListNodeData* a, const ListNodeD
     return a->Compare(b);
 }
 
-SortedLinkList::SortedLinkList()
-    : m_mutex(CreateMutexW(nullptr, FALSE, nullptr)),
-      m_semaphore(CreateSemaphoreW(nullptr, kReaderUnits, kReaderUnits, nullptr))
-{
-}
+SortedLinkList::SortedLinkList() = default;
 
 SortedLinkList::~SortedLinkList()
 {
     RemoveAll();
-    delete[] m_name;
-    if (m_mutex)
-        CloseHandle(m_mutex);
-    if (m_semaphore)
-        CloseHandle(m_semaphore);
 }
 
 void SortedLinkList::DropView() noexcept
 {
-    delete[] m_view;
-    m_view = nullptr;
+    m_hasView = false;
+    m_orderKept = false;
+    m_pending.clear();
 }
 
 template <typename Visit>
@@ -149,19 +142,46 @@ std::int32_t SortedLinkList::ForEachNode(NodeCallback callback, void* a1, void* 
     return WalkRestoringIndex([&](ListNodeData* node) { return callback(node, a1, a2, a3); });
 }
 
-bool SortedLinkList::InsertHead(ListNodeData* node)
+SortedLinkList::Link* SortedLinkList::LinkAtHead(ListNodeData* node) noexcept
 {
     Link* link = new (std::nothrow) Link{node, m_head};
     if (!link)
-        return false;
+        return nullptr;
     if (!node->IsIncluded())
         ++m_excludedCount;
     node->AddRef();
     m_head = link;
     ++m_count;
-    DropView();
     if (!m_tail)
         m_tail = link;
+    return link;
+}
+
+bool SortedLinkList::InsertHead(ListNodeData* node)
+{
+    if (!LinkAtHead(node))
+        return false;
+    DropView();
+    return true;
+}
+
+bool SortedLinkList::InsertHeadKeepingOrder(ListNodeData* node)
+{
+    const bool keep = m_hasView || m_orderKept;
+    Link* link = LinkAtHead(node);
+    if (!link)
+        return false;
+    m_hasView = false;
+    if (!keep) {
+        DropView();
+        return true;
+    }
+    try {
+        m_pending.push_back(link);
+        m_orderKept = true;
+    } catch (const std::bad_alloc&) {
+        DropView();
+    }
     return true;
 }
 
@@ -196,35 +216,105 @@ bool SortedLinkList::AddAll(SortedLinkList* other)
 bool SortedLinkList::Sort(std::int32_t mode, std::int32_t sortKey)
 {
     m_sortMode = mode;
-    DropView();
-    Link** view = new (std::nothrow) Link*[m_count > 0 ? m_count : 1];
-    if (!view)
+    m_hasView = false;
+    const bool descending = mode == kDescending;
+    const bool extended = m_orderKept && !m_pending.empty() && mode == m_orderMode && sortKey == m_orderKey &&
+                          InsertPendingIntoOrder(descending, sortKey);
+    if (!extended && !SortFromChain(descending, sortKey)) {
+        DropView();
         return false;
-    std::int32_t filled = 0;
-    for (Link* link = m_head; link && filled < m_count; link = link->next) {
-        link->node->SetSortKey(sortKey);
-        view[filled++] = link;
     }
-    bool descending = false;
-    if (mode == kDescending) {
-        descending = true;
-    } else if (mode != kAscending) {
+    if (mode != kAscending && mode != kDescending)
         KVO_LOG(LOG_WARN, kUnit, L"Unspecified sorting mode, sorting in ascending order");
+    m_pending.clear();
+    m_orderKept = true;
+    m_orderMode = mode;
+    m_orderKey = sortKey;
+    m_hasView = true;
+    return true;
+}
+
+bool SortedLinkList::SortFromChain(bool descending, std::int32_t sortKey)
+{
+    m_orderKept = false;
+    m_pending.clear();
+    m_order.clear();
+    try {
+        m_order.reserve(std::size_t(m_count > 0 ? m_count : 1));
+    } catch (const std::bad_alloc&) {
+        return false;
     }
-    if (filled > 1)
+    for (Link* link = m_head; link && std::int32_t(m_order.size()) < m_count; link = link->next) {
+        link->node->SetSortKey(sortKey);
+        m_order.push_back(link);
+    }
+    const std::ptrdiff_t filled = std::ptrdiff_t(m_order.size());
+    Link** view = m_order.data();
+    // When every neighbour is strictly in order, or strictly against it (a loaded stream: the
+    // chain is the reverse of the saved order), the sorted order is unique: quick sort would
+    // give exactly this, so it need not run.
+    std::ptrdiff_t ascending = 1;
+    while (ascending < filled && CompareLinks(view[ascending - 1], view[ascending], descending) < 0)
+        ++ascending;
+    m_orderStrict = ascending >= filled;
+    if (!m_orderStrict && ascending == 1) {
+        std::ptrdiff_t against = 1;
+        while (against < filled && CompareLinks(view[against - 1], view[against], descending) > 0)
+            ++against;
+        if (against >= filled) {
+            std::reverse(view, view + filled);
+            m_orderStrict = true;
+        }
+    }
+    if (!m_orderStrict && filled > 1)
         QuickSort(view, 0, filled - 1, descending);
-    m_view = view;
+    return true;
+}
+
+bool SortedLinkList::InsertPendingIntoOrder(bool descending, std::int32_t sortKey)
+{
+    if (std::size_t(m_count) != m_order.size() + m_pending.size())
+        return false;
+    if (!m_orderStrict) {
+        for (std::size_t i = 1; i < m_order.size(); ++i) {
+            if (CompareLinks(m_order[i - 1], m_order[i], descending) >= 0)
+                return false;
+        }
+        m_orderStrict = true;
+    }
+    try {
+        for (Link* link : m_pending) {
+            link->node->SetSortKey(sortKey);
+            std::size_t lo = 0;
+            std::size_t hi = m_order.size();
+            while (lo < hi) {
+                const std::size_t mid = lo + (hi - lo) / 2;
+                const std::int32_t result = CompareLinks(link, m_order[mid], descending);
+                // An equal node makes the sorted order depend on the sort algorithm: the
+                // caller then sorts the whole chain as before.
+                if (result == 0)
+                    return false;
+                if (result < 0)
+                    hi = mid;
+                else
+                    lo = mid + 1;
+            }
+            m_order.insert(m_order.begin() + std::ptrdiff_t(lo), link);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 
 bool SortedLinkList::EnsureViewForSearch()
 {
-    if (!m_view && m_count > kLinearSearchLimit) {
+    if (!m_hasView && m_count > kLinearSearchLimit) {
         Sort(m_sortMode, 0);
-        if (!m_view)
+        if (!m_hasView)
             KVO_LOG(LOG_WARN, kUnit, L"Find Node called on unsorted list with number of nodes %d!!", m_count);
     }
-    return m_view != nullptr;
+    return m_hasView;
 }
 
 SortedLinkList::Link* SortedLinkList::BinarySearch(const ListNodeData* key) const
@@ -233,9 +323,9 @@ SortedLinkList::Link* SortedLinkList::BinarySearch(const ListNodeData* key) cons
     std::int32_t hi = m_count - 1;
     while (lo <= hi) {
         const std::int32_t mid = lo + (hi - lo) / 2;
-        const std::int32_t result = CompareNodes(key, m_view[mid]->node);
+        const std::int32_t result = CompareNodes(key, m_order[std::size_t(mid)]->node);
         if (result == 0)
-            return m_view[mid];
+            return m_order[std::size_t(mid)];
         if (result < 0)
             hi = mid - 1;
         else
@@ -250,9 +340,9 @@ SortedLinkList::Link* SortedLinkList::BinarySearchName(const wchar_t* name) cons
     std::int32_t hi = m_count - 1;
     while (lo <= hi) {
         const std::int32_t mid = lo + (hi - lo) / 2;
-        const std::int32_t result = m_view[mid]->node->CompareName(name);
+        const std::int32_t result = m_order[std::size_t(mid)]->node->CompareName(name);
         if (result == 0)
-            return m_view[mid];
+            return m_order[std::size_t(mid)];
         if (result < 0)
             hi = mid - 1;
         else
@@ -296,7 +386,7 @@ std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
     const wchar_t* shown = path ? path : L"";
     // Text mode: line feeds become CR LF and wide text goes out as narrow characters of the
     // process locale. Others may read the file while it is open, but not write it.
-    FILE* stream = path ? _wfsopen(path, L"wt+", _SH_DENYWR) : nullptr;
+    unique_file stream(path ? _wfsopen(path, L"wt+", _SH_DENYWR) : nullptr);
     if (!stream) {
         const int openError = path ? errno : EINVAL;
         const DWORD lastError = GetLastError();
@@ -305,9 +395,7 @@ std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
         KVO_LOG(LOG_ERROR, kUnit, L"Failed to create %s, Error:%d", shown, int(GetLastError()));
         return -1;
     }
-    const std::int32_t written = WriteText(stream);
-    std::fclose(stream);
-    return written;
+    return WriteText(stream.get());
 }
 
 std::int32_t SortedLinkList::WriteText(FILE* stream)
@@ -348,6 +436,7 @@ void SortedLinkList::RemoveAll()
     m_tail = nullptr;
     m_cursor = nullptr;
     DropView();
+    std::vector<Link*>().swap(m_order);
 }
 
 std::int32_t SortedLinkList::Save(FILE* stream)
@@ -360,7 +449,8 @@ std::int32_t SortedLinkList::Save(FILE* stream)
         }
     }
     const std::int32_t announced = m_count - m_excludedCount;
-    // The design does not check the count and type-code writes; a failed node write is caught.
+    // The count and type-code writes go unchecked: a stream that has failed once fails the
+    // node's own write too, and that one is checked.
     (void)WriteValue(stream, announced);
     std::int32_t written = 0;
     for (ListNodeData* node = First(); node; node = Next()) {
@@ -432,9 +522,9 @@ ListNodeData* SortedLinkList::TakeFirst(bool remove)
 
 ListNodeData* SortedLinkList::First()
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         m_iterationIndex = 0;
-        return m_view[0]->node;
+        return m_order[0]->node;
     }
     if (!m_head)
         return nullptr;
@@ -444,9 +534,9 @@ ListNodeData* SortedLinkList::First()
 
 ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         index = 0;
-        return m_view[0]->node;
+        return m_order[0]->node;
     }
     if (!m_head)
         return nullptr;
@@ -456,9 +546,9 @@ ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
 
 ListNodeData* SortedLinkList::Next()
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         if (++m_iterationIndex < m_count)
-            return m_view[m_iterationIndex]->node;
+            return m_order[std::size_t(m_iterationIndex)]->node;
         m_iterationIndex = 0;
         return nullptr;
     }
@@ -471,11 +561,11 @@ ListNodeData* SortedLinkList::Next()
 
 ListNodeData* SortedLinkList::NextAt(Link*& position, std::int32_t& index)
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         if (index < 0)
             index = -1;
         if (++index < m_count)
-            return m_view[index]->node;
+            return m_order[std::size_t(index)]->node;
         index = 0;
         return nullptr;
     }
@@ -501,46 +591,19 @@ std::int32_t SortedLinkList::Count() const
 
 const wchar_t* SortedLinkList::SetName(const wchar_t* name)
 {
-    delete[] m_name;
-    m_name = nullptr;
+    m_name.reset();
     m_name = DuplicateText(name);
-    return m_name;
+    return m_name.get();
 }
 
 const wchar_t* SortedLinkList::GetName() const
 {
-    return m_name;
+    return m_name.get();
 }
 
 void SortedLinkList::SetRecountOnSave()
 {
     m_recountOnSave = 1;
-}
-
-void SortedLinkList::AcquireRead() noexcept
-{
-    WaitForSingleObject(m_semaphore, INFINITE);
-    m_shared = 1;
-}
-
-void SortedLinkList::AcquireWrite() noexcept
-{
-    // The mutex first: writers queue there, then the one in front collects every reader unit.
-    WaitForSingleObject(m_mutex, INFINITE);
-    for (LONG unit = 0; unit < kReaderUnits; ++unit)
-        WaitForSingleObject(m_semaphore, INFINITE);
-    m_shared = 0;
-}
-
-void SortedLinkList::ReleaseLock() noexcept
-{
-    if (m_shared == 1) {
-        ReleaseSemaphore(m_semaphore, 1, nullptr);
-    } else {
-        ReleaseSemaphore(m_semaphore, kReaderUnits, nullptr);
-        m_shared = 1;
-        ReleaseMutex(m_mutex);
-    }
 }
 
 } // namespace Tallis::ImageUpdate

@@ -2,6 +2,7 @@
 
 #include "ListNodeData_FILEINFO.h"
 #include "PathBuilder.h"
+#include "TextCollation.h"
 
 #include <windows.h>
 
@@ -132,7 +133,7 @@ ListNodeData_FOLDERINFO* SortedLinkList_FOLDERINFO::FindFolderByShortName(const 
         if (!folder)
             break;
         const wchar_t* own = folder->ShortName();
-        if (own && lstrcmpiW(own, shortName ? shortName : L"") == 0)
+        if (own && CompareTextsNoCase(own, shortName ? shortName : L"") == 0)
             return folder;
     }
     return nullptr;
