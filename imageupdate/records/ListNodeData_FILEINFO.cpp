@@ -174,8 +174,8 @@ Self::Block UpgradeVersion0(const std::uint8_t* old, std::uint32_t oldBytes) noe
 
 ListNodeData_FILEINFO::ListNodeData_FILEINFO() = default;
 
-ListNodeData_FILEINFO::ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName)
-    : ListNodeData(tag), m_lookupName(std::wstring(lookupName ? lookupName : L""))
+ListNodeData_FILEINFO::ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName) noexcept
+    : ListNodeData(tag), m_lookupName(lookupName ? lookupName : L"")
 {
 }
 
@@ -337,7 +337,7 @@ std::uint64_t ListNodeData_FILEINFO::ContentId() const noexcept
 const wchar_t* ListNodeData_FILEINFO::KeyName() const noexcept
 {
     if (m_lookupName)
-        return m_lookupName->c_str();
+        return m_lookupName;
     const wchar_t* name = FileName();
     return name ? name : L"";
 }

@@ -104,13 +104,14 @@ public:
 
 private:
     friend class SortedLinkList_FILEINFO;
-    // A search key for FindFileByName: no block, no child list.
-    ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName);
+    // A search key for FindFileByName: no block, no child list. It points at the caller's
+    // name (none counts as ""), which outlives the key.
+    ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName) noexcept;
 
     [[nodiscard]] const wchar_t* KeyName() const noexcept;
 
     Block m_record;
-    std::optional<std::wstring> m_lookupName;
+    const wchar_t* m_lookupName = nullptr;
 };
 
 } // namespace Tallis::ImageUpdate

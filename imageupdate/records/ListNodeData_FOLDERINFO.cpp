@@ -109,8 +109,8 @@ ListNodeData_FOLDERINFO::ListNodeData_FOLDERINFO(const wchar_t* path)
 {
 }
 
-ListNodeData_FOLDERINFO::ListNodeData_FOLDERINFO(SearchKeyTag tag, std::wstring path)
-    : ListNodeData(tag), m_lookupPath(std::move(path))
+ListNodeData_FOLDERINFO::ListNodeData_FOLDERINFO(SearchKeyTag tag, const wchar_t* path) noexcept
+    : ListNodeData(tag), m_borrowedKey(path ? path : L"")
 {
 }
 
@@ -235,11 +235,15 @@ FILETIME ListNodeData_FOLDERINFO::Time() const noexcept
 
 const wchar_t* ListNodeData_FOLDERINFO::LookupPath() const noexcept
 {
+    if (m_borrowedKey)
+        return m_borrowedKey;
     return m_lookupPath ? m_lookupPath->c_str() : nullptr;
 }
 
 const wchar_t* ListNodeData_FOLDERINFO::Key() const noexcept
 {
+    if (m_borrowedKey)
+        return m_borrowedKey;
     if (m_lookupPath)
         return m_lookupPath->c_str();
     const wchar_t* name = Name();
