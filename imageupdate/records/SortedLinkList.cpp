@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -107,6 +108,7 @@ void SortedLinkList::DropView() noexcept
     m_hasView = false;
     m_orderKept = false;
     m_pending.clear();
+    m_setAside.clear();
 }
 
 template <typename Visit>
@@ -239,6 +241,7 @@ bool SortedLinkList::SortFromChain(bool descending, std::int32_t sortKey)
 {
     m_orderKept = false;
     m_pending.clear();
+    m_setAside.clear();
     m_order.clear();
     try {
         m_order.reserve(std::size_t(m_count > 0 ? m_count : 1));
@@ -274,7 +277,7 @@ bool SortedLinkList::SortFromChain(bool descending, std::int32_t sortKey)
 
 bool SortedLinkList::InsertPendingIntoOrder(bool descending, std::int32_t sortKey)
 {
-    if (std::size_t(m_count) != m_order.size() + m_pending.size())
+    if (std::size_t(m_count) != m_order.size() + m_setAside.size() + m_pending.size())
         return false;
     if (!m_orderStrict) {
         for (std::size_t i = 1; i < m_order.size(); ++i) {
@@ -284,28 +287,88 @@ bool SortedLinkList::InsertPendingIntoOrder(bool descending, std::int32_t sortKe
         m_orderStrict = true;
     }
     try {
-        for (Link* link : m_pending) {
-            link->node->SetSortKey(sortKey);
-            std::size_t lo = 0;
-            std::size_t hi = m_order.size();
-            while (lo < hi) {
-                const std::size_t mid = lo + (hi - lo) / 2;
-                const std::int32_t result = CompareLinks(link, m_order[mid], descending);
-                // An equal node makes the sorted order depend on the sort algorithm: the
-                // caller then sorts the whole chain as before.
-                if (result == 0)
-                    return false;
-                if (result < 0)
-                    hi = mid;
-                else
-                    lo = mid + 1;
-            }
-            m_order.insert(m_order.begin() + std::ptrdiff_t(lo), link);
-        }
+        // Room for the merge too, so that MergeSetAside cannot fail; grown geometrically.
+        if (m_order.capacity() < std::size_t(m_count))
+            m_order.reserve(std::max(std::size_t(m_count), 2 * m_order.capacity()));
+        if (m_setAside.capacity() < m_setAside.size() + m_pending.size())
+            m_setAside.reserve(std::max(m_setAside.size() + m_pending.size(), 2 * m_setAside.capacity()));
     } catch (const std::bad_alloc&) {
         return false;
     }
+    // An equal node makes the sorted order depend on the sort algorithm: the caller then sorts
+    // the whole chain as before.
+    const auto position = [&](Link* link, std::size_t size, auto&& at, std::size_t& place) {
+        std::size_t lo = 0;
+        std::size_t hi = size;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            const std::int32_t result = CompareLinks(link, at(mid), descending);
+            if (result == 0)
+                return false;
+            if (result < 0)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        place = lo;
+        return true;
+    };
+    for (Link* link : m_pending) {
+        link->node->SetSortKey(sortKey);
+        std::size_t before = 0;
+        std::size_t slot = 0;
+        if (!position(link, m_order.size(), [&](std::size_t k) { return m_order[k]; }, before) ||
+            !position(link, m_setAside.size(), [&](std::size_t k) { return m_setAside[k].link; }, slot))
+            return false;
+        m_setAside.insert(m_setAside.begin() + std::ptrdiff_t(slot), SetAside{before, link});
+    }
+    m_pending.clear();
+    // Merging costs a pass over the array: done once per about sqrt(n) insertions.
+    std::size_t limit = 64;
+    while (limit * limit < m_order.size())
+        limit *= 2;
+    if (m_setAside.size() > limit)
+        MergeSetAside();
     return true;
+}
+
+SortedLinkList::Link* SortedLinkList::ViewAt(std::size_t index) const noexcept
+{
+    if (m_setAside.empty())
+        return m_order[index];
+    // Set-aside link j stands at before + j of the whole view; find how many stand before index.
+    std::size_t lo = 0;
+    std::size_t hi = m_setAside.size();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (m_setAside[mid].before + mid < index)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < m_setAside.size() && m_setAside[lo].before + lo == index)
+        return m_setAside[lo].link;
+    return m_order[index - lo];
+}
+
+void SortedLinkList::MergeSetAside() noexcept
+{
+    if (m_setAside.empty())
+        return;
+    const std::size_t kept = m_order.size();
+    // The capacity was reserved when the links were set aside.
+    m_order.resize(kept + m_setAside.size());
+    std::size_t end = m_order.size();
+    std::size_t readEnd = kept;
+    for (std::size_t j = m_setAside.size(); j-- > 0;) {
+        const std::size_t before = m_setAside[j].before;
+        const std::size_t moved = readEnd - before;
+        std::memmove(m_order.data() + end - moved, m_order.data() + before, moved * sizeof(Link*));
+        end -= moved;
+        readEnd = before;
+        m_order[--end] = m_setAside[j].link;
+    }
+    m_setAside.clear();
 }
 
 bool SortedLinkList::EnsureViewForSearch()
@@ -320,19 +383,26 @@ bool SortedLinkList::EnsureViewForSearch()
 
 SortedLinkList::Link* SortedLinkList::BinarySearch(const ListNodeData* key) const
 {
-    std::int32_t lo = 0;
-    std::int32_t hi = m_count - 1;
-    while (lo <= hi) {
-        const std::int32_t mid = lo + (hi - lo) / 2;
-        const std::int32_t result = CompareNodes(key, m_order[std::size_t(mid)]->node);
-        if (result == 0)
-            return m_order[std::size_t(mid)];
-        if (result < 0)
-            hi = mid - 1;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
+    // Which of several equal nodes is found depends on the probes: they stay as they were.
+    const auto search = [key](std::size_t size, auto&& at) -> Link* {
+        std::ptrdiff_t lo = 0;
+        std::ptrdiff_t hi = std::ptrdiff_t(size) - 1;
+        while (lo <= hi) {
+            const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+            Link* link = at(std::size_t(mid));
+            const std::int32_t result = CompareNodes(key, link->node);
+            if (result == 0)
+                return link;
+            if (result < 0)
+                hi = mid - 1;
+            else
+                lo = mid + 1;
+        }
+        return nullptr;
+    };
+    if (Link* found = search(m_order.size(), [&](std::size_t k) { return m_order[k]; }))
+        return found;
+    return search(m_setAside.size(), [&](std::size_t k) { return m_setAside[k].link; });
 }
 
 SortedLinkList::Link* SortedLinkList::BinarySearchName(const wchar_t* name) const
@@ -341,9 +411,10 @@ SortedLinkList::Link* SortedLinkList::BinarySearchName(const wchar_t* name) cons
     std::int32_t hi = m_count - 1;
     while (lo <= hi) {
         const std::int32_t mid = lo + (hi - lo) / 2;
-        const std::int32_t result = m_order[std::size_t(mid)]->node->CompareName(name);
+        Link* link = ViewAt(std::size_t(mid));
+        const std::int32_t result = link->node->CompareName(name);
         if (result == 0)
-            return m_order[std::size_t(mid)];
+            return link;
         if (result < 0)
             hi = mid - 1;
         else
@@ -530,7 +601,7 @@ ListNodeData* SortedLinkList::First()
 {
     if (m_hasView && m_count != 0) {
         m_iterationIndex = 0;
-        return m_order[0]->node;
+        return ViewAt(0)->node;
     }
     if (!m_head)
         return nullptr;
@@ -542,7 +613,7 @@ ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
 {
     if (m_hasView && m_count != 0) {
         index = 0;
-        return m_order[0]->node;
+        return ViewAt(0)->node;
     }
     if (!m_head)
         return nullptr;
@@ -554,7 +625,7 @@ ListNodeData* SortedLinkList::Next()
 {
     if (m_hasView && m_count != 0) {
         if (++m_iterationIndex < m_count)
-            return m_order[std::size_t(m_iterationIndex)]->node;
+            return ViewAt(std::size_t(m_iterationIndex))->node;
         m_iterationIndex = 0;
         return nullptr;
     }
@@ -571,7 +642,7 @@ ListNodeData* SortedLinkList::NextAt(Link*& position, std::int32_t& index)
         if (index < 0)
             index = -1;
         if (++index < m_count)
-            return m_order[std::size_t(index)]->node;
+            return ViewAt(std::size_t(index))->node;
         index = 0;
         return nullptr;
     }

@@ -95,6 +95,11 @@ private:
     void DropView() noexcept;
     [[nodiscard]] bool SortFromChain(bool descending, std::int32_t sortKey);
     [[nodiscard]] bool InsertPendingIntoOrder(bool descending, std::int32_t sortKey);
+    // Moves the links set aside by InsertPendingIntoOrder into m_order. Only operations that
+    // change the list call it: readers sharing the list walk the view through ViewAt.
+    void MergeSetAside() noexcept;
+    // Element index of the sorted view (m_order and m_setAside together), without changing them.
+    [[nodiscard]] Link* ViewAt(std::size_t index) const noexcept;
     [[nodiscard]] Link* BinarySearch(const ListNodeData* key) const;
     [[nodiscard]] Link* BinarySearchName(const wchar_t* name) const;
     [[nodiscard]] bool EnsureViewForSearch();
@@ -117,14 +122,22 @@ private:
     std::int32_t m_sortMode = kAscending;
     std::uint8_t m_recountOnSave = 0;
 
-    // While m_orderKept is set, m_order holds every link except those in m_pending, in the
-    // order of the last Sort with m_orderMode and m_orderKey; m_orderStrict says that no two
-    // neighbours in it compare equal (then the sorted order is unique and can be extended).
+    // While m_orderKept is set, m_order and m_setAside together hold every link except those in
+    // m_pending, in the order of the last Sort with m_orderMode and m_orderKey; m_orderStrict
+    // says that no two neighbours compare equal (then the sorted order is unique and can be
+    // extended). m_setAside holds links already sorted in but not yet moved into m_order, each
+    // with the number of m_order's links before it, in sorted order: moving every insertion
+    // into the array at once would cost a shift of half the array per new text.
+    struct SetAside {
+        std::size_t before;
+        Link* link;
+    };
     bool m_orderKept = false;
     bool m_orderStrict = false;
     std::int32_t m_orderMode = kAscending;
     std::int32_t m_orderKey = 0;
     std::vector<Link*> m_pending;
+    std::vector<SetAside> m_setAside;
 };
 
 } // namespace Tallis::ImageUpdate

@@ -183,8 +183,27 @@ TEST_F(TextOrder, InternKeepsOneIdPerTextAsLstrcmpiWTellsThemApart)
                                                    table.FindNode(s_texts[i].c_str())->Id() == ids[i];
         if (!same)
             ++wrong;
+        // TextForId walks the whole table: a sample is enough.
+        if (i % 4999 == 0 && !s_texts[i].empty()) {
+            const wchar_t* byId = table.TextForId(ids[i]);
+            if (!byId || lstrcmpiW(byId, s_texts[i].c_str()) != 0)
+                ++wrong;
+        }
     }
     EXPECT_EQ(wrong, 0);
+
+    // The table's own walk follows the order of lstrcmpiW, strictly: one node per text.
+    std::size_t walked = 0;
+    int unordered = 0;
+    const wchar_t* previous = nullptr;
+    for (ListNodeData* node = table.First(); node; node = table.Next(), ++walked) {
+        const wchar_t* text = static_cast<ListNodeData_STR*>(node)->Text();
+        if (previous && lstrcmpiW(previous, text) >= 0)
+            ++unordered;
+        previous = text;
+    }
+    EXPECT_EQ(walked, distinct);
+    EXPECT_EQ(unordered, 0);
 }
 
 } // namespace
