@@ -25,7 +25,7 @@ public:
     // Negative, 0 or positive. The list only compares nodes of the same type code.
     virtual std::int32_t Compare(const ListNodeData* other) const = 0;
     // Writes the node's data (the length word first); 0, or negative on failure.
-    virtual std::int32_t Save(FILE* stream) const = 0;
+    [[nodiscard]] virtual std::int32_t Save(FILE* stream) const = 0;
     // The length word that Save begins with.
     virtual std::int32_t DataSize() const = 0;
     virtual ~ListNodeData();
