@@ -51,9 +51,6 @@ public:
         ListLock& m_lock;
     };
 
-    // True once the kernel objects exist (for tests and diagnostics).
-    [[nodiscard]] bool HasKernelObjects() const noexcept { return m_created.load(std::memory_order_acquire); }
-
 private:
     void EnsureObjects() noexcept;
     static BOOL CALLBACK CreateObjects(PINIT_ONCE once, PVOID self, PVOID* context) noexcept;

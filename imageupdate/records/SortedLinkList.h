@@ -85,8 +85,10 @@ public:
 
 protected:
     // InsertHead for a node whose ordering never changes while it is linked (a string node):
-    // the order of the last Sort is kept aside, so the next Sort inserts the new node into it
-    // instead of sorting the whole list again. The view itself is dropped as by InsertHead.
+    // the order of the last Sort is kept aside, so the next Sort with the same mode and key
+    // sorts the new node into it instead of sorting the whole list again (and gives the sort
+    // key to the new nodes only; the others got it from the Sort that made the order). The
+    // view itself is dropped as by InsertHead.
     [[nodiscard]] bool InsertHeadKeepingOrder(ListNodeData* node);
 
 private:
