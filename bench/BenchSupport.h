@@ -2,6 +2,7 @@
 // Timing shared by the record benchmarks: medians of a few runs, and Save and Load of a list
 // set against plain buffered writes and reads of the same bytes.
 #include "TestSupport.h"
+#include "UniqueHandles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,34 +36,34 @@ void TimeSaveAndLoad(SourceList& source, const std::wstring& listPath, const std
     std::string bytes;
     for (int run = 0; run < runs; ++run) {
         auto start = Clock::now();
-        FILE* out = _wfopen(listPath.c_str(), L"wb");
-        const int saved = source.Save(out);
-        fclose(out);
+        Tallis::ImageUpdate::unique_file out(_wfopen(listPath.c_str(), L"wb"));
+        const int saved = source.Save(out.get());
+        out.reset();
         saves.push_back(Seconds(start));
         if (saved != 0)
             std::printf("Save failed\n");
 
         bytes = kvotest::ReadFileBytes(listPath);
         start = Clock::now();
-        FILE* plainOut = _wfopen(plainPath.c_str(), L"wb");
-        fwrite(bytes.data(), 1, bytes.size(), plainOut);
-        fclose(plainOut);
+        Tallis::ImageUpdate::unique_file plainOut(_wfopen(plainPath.c_str(), L"wb"));
+        fwrite(bytes.data(), 1, bytes.size(), plainOut.get());
+        plainOut.reset();
         plainWrites.push_back(Seconds(start));
 
         start = Clock::now();
-        FILE* plainIn = _wfopen(plainPath.c_str(), L"rb");
+        Tallis::ImageUpdate::unique_file plainIn(_wfopen(plainPath.c_str(), L"rb"));
         std::string back(bytes.size(), '\0');
-        const size_t got = fread(back.data(), 1, back.size(), plainIn);
-        fclose(plainIn);
+        const size_t got = fread(back.data(), 1, back.size(), plainIn.get());
+        plainIn.reset();
         plainReads.push_back(Seconds(start));
         if (got != bytes.size() || back != bytes)
             std::printf("plain read mismatch\n");
 
         auto* loaded = new LoadedList;
         start = Clock::now();
-        FILE* in = _wfopen(listPath.c_str(), L"rb");
-        const int result = loaded->Load(in);
-        fclose(in);
+        Tallis::ImageUpdate::unique_file in(_wfopen(listPath.c_str(), L"rb"));
+        const int result = loaded->Load(in.get());
+        in.reset();
         loads.push_back(Seconds(start));
         if (result != 0 || loaded->Count() != expectedCount)
             std::printf("Load failed: %d, %d %s\n", result, loaded->Count(), countName);

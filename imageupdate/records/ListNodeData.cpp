@@ -2,25 +2,27 @@
 
 #include "RecordStream.h"
 #include "SortedLinkList.h"
+#include "TextCollation.h"
 
-#include <windows.h>
-
-#include <cwchar>
 #include <new>
 
 namespace Tallis::ImageUpdate {
 
-ListNodeData::ListNodeData() : m_children(new (std::nothrow) SortedLinkList()) {}
+ListNodeData::ListNodeData() = default;
 
-ListNodeData::ListNodeData(SearchKeyTag) noexcept {}
+ListNodeData::ListNodeData(SearchKeyTag) noexcept : m_mayHaveChildren(false) {}
+
+SortedLinkList* ListNodeData::ChildList() const noexcept
+{
+    if (!m_children && m_mayHaveChildren)
+        m_children.reset(new (std::nothrow) SortedLinkList());
+    return m_children.get();
+}
 
 ListNodeData::~ListNodeData()
 {
-    if (m_children) {
+    if (m_children)
         m_children->RemoveAll();
-        delete m_children;
-    }
-    delete[] m_name;
 }
 
 bool ListNodeData::IsMarked() const { return m_marked != 0; }
@@ -32,17 +34,16 @@ std::int32_t ListNodeData::RefCount() const { return m_refCount; }
 
 const wchar_t* ListNodeData::SetName(const wchar_t* name)
 {
-    delete[] m_name;
-    m_name = nullptr;
+    m_name.reset();
     m_name = DuplicateText(name);
-    return m_name;
+    return m_name.get();
 }
 
 std::int32_t ListNodeData::CompareName(const wchar_t* text) const
 {
     if (!m_name)
         return -1;
-    return lstrcmpiW(text ? text : L"", m_name);
+    return CompareTextsNoCase(text ? text : L"", m_name.get());
 }
 
 void ListNodeData::SetSortKey(std::int32_t key) { m_sortKey = key; }

@@ -3,6 +3,7 @@
 // node name, sort key and a child list, plus the operations each record type fills in.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace Tallis::ImageUpdate {
 
@@ -24,7 +25,7 @@ public:
     // Negative, 0 or positive. The list only compares nodes of the same type code.
     virtual std::int32_t Compare(const ListNodeData* other) const = 0;
     // Writes the node's data (the length word first); 0, or negative on failure.
-    virtual std::int32_t Save(FILE* stream) const = 0;
+    [[nodiscard]] virtual std::int32_t Save(FILE* stream) const = 0;
     // The length word that Save begins with.
     virtual std::int32_t DataSize() const = 0;
     virtual ~ListNodeData();
@@ -38,18 +39,19 @@ public:
     virtual std::int32_t RefCount() const;
     // Stores a heap copy (none for none) and returns it.
     virtual const wchar_t* SetName(const wchar_t* name);
-    // -1 without a node name, else lstrcmpiW(text, name).
+    // -1 without a node name, else lstrcmpiW(text, name) (through CompareTextsNoCase).
     virtual std::int32_t CompareName(const wchar_t* text) const;
     virtual void SetSortKey(std::int32_t key);
     virtual std::int32_t GetSortKey() const;
     virtual void MarkExcluded();
 
-    // The node's own list (normally empty); none when it could not be allocated.
-    SortedLinkList* ChildList() const noexcept { return m_children; }
+    // The node's own list (normally empty), made on first use: a snapshot holds hundreds of
+    // thousands of nodes whose lists are never touched. None when it cannot be allocated, and
+    // always none for a search key.
+    SortedLinkList* ChildList() const noexcept;
 
 protected:
-    // For search keys, which live for one call and are never linked: no child list, so no
-    // kernel objects are made for them.
+    // For search keys, which live for one call and are never linked: no child list.
     struct SearchKeyTag {};
     explicit ListNodeData(SearchKeyTag) noexcept;
 
@@ -57,9 +59,10 @@ private:
     std::uint8_t m_marked = 0;
     std::uint8_t m_included = 1;
     std::int32_t m_refCount = 0;
-    wchar_t* m_name = nullptr;
+    std::unique_ptr<wchar_t[]> m_name;
     std::int32_t m_sortKey = 0;
-    SortedLinkList* m_children = nullptr;
+    bool m_mayHaveChildren = true;
+    mutable std::unique_ptr<SortedLinkList> m_children;
 };
 
 } // namespace Tallis::ImageUpdate

@@ -5,6 +5,7 @@
 #include "FileTimeToSTR.h"
 #include "RecordStream.h"
 #include "SortedLinkList_STR.h"
+#include "TextCollation.h"
 #include "WideTextOut.h"
 #include "Win32FileSize.h"
 
@@ -173,8 +174,8 @@ Self::Block UpgradeVersion0(const std::uint8_t* old, std::uint32_t oldBytes) noe
 
 ListNodeData_FILEINFO::ListNodeData_FILEINFO() = default;
 
-ListNodeData_FILEINFO::ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName)
-    : ListNodeData(tag), m_lookupName(std::wstring(lookupName ? lookupName : L""))
+ListNodeData_FILEINFO::ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName) noexcept
+    : ListNodeData(tag), m_lookupName(lookupName ? lookupName : L"")
 {
 }
 
@@ -221,9 +222,11 @@ ListNodeData_FILEINFO::Block ListNodeData_FILEINFO::MakeFileRecord(const WIN32_F
     std::memcpy(b + kNameAt, entry.cFileName, 2 * nameLength);
     StoreU32(b, kStateAt, std::uint32_t(state));
 
-    SharedSDPool.AcquireWrite();
-    const std::int32_t securityId = SharedSDPool.Intern(securityText, true);
-    SharedSDPool.ReleaseLock();
+    std::int32_t securityId = ListNodeData_STR::kNoTextId;
+    {
+        const ListLock::WriteGuard write(SharedSDPool.Lock());
+        securityId = SharedSDPool.Intern(securityText, true);
+    }
     StoreU32(b, kSecurityIdAt, std::uint32_t(securityId));
 
     StoreU32(b, kLengthAt, std::uint32_t(bytes));
@@ -271,10 +274,8 @@ const wchar_t* ListNodeData_FILEINFO::SecurityText(const std::uint8_t* block) no
         return nullptr;
     }
     // The pool only grows, so the text stays valid after the lock is given back.
-    SharedSDPool.AcquireRead();
-    const wchar_t* text = SharedSDPool.TextForId(id);
-    SharedSDPool.ReleaseLock();
-    return text;
+    const ListLock::ReadGuard read(SharedSDPool.Lock());
+    return SharedSDPool.TextForId(id);
 }
 
 bool ListNodeData_FILEINFO::AdoptRecord(Block block, std::uint32_t blockBytes) noexcept
@@ -336,7 +337,7 @@ std::uint64_t ListNodeData_FILEINFO::ContentId() const noexcept
 const wchar_t* ListNodeData_FILEINFO::KeyName() const noexcept
 {
     if (m_lookupName)
-        return m_lookupName->c_str();
+        return m_lookupName;
     const wchar_t* name = FileName();
     return name ? name : L"";
 }
@@ -385,7 +386,7 @@ std::int32_t ListNodeData_FILEINFO::Compare(const ListNodeData* other) const
         const std::int64_t theirs = that->Size();
         return mine > theirs ? 1 : (mine < theirs ? -1 : 0);
     }
-    return lstrcmpiW(KeyName(), that->KeyName());
+    return CompareTextsNoCase(KeyName(), that->KeyName());
 }
 
 std::int32_t ListNodeData_FILEINFO::Save(FILE* stream) const
@@ -447,17 +448,21 @@ bool ListNodeData_FILEINFO::AdoptSecurity(SortedLinkList_STR* source)
     if (!m_record || !source || source->Count() == 0)
         return true;
     const std::int32_t id = SecurityId();
-    // A copy: the source's node may go away once its lock is given back.
+    // A copy: the source's node may go away once its lock is given back. The copy may throw
+    // std::bad_alloc; the guard gives the read unit back on the way out.
     std::optional<std::wstring> text;
-    source->AcquireRead();
-    if (const wchar_t* found = source->TextForId(id))
-        text = found;
-    source->ReleaseLock();
+    {
+        const ListLock::ReadGuard read(source->Lock());
+        if (const wchar_t* found = source->TextForId(id))
+            text = found;
+    }
     if ((id >= 1000 || id < 0) && !text)
         return false;
-    SharedSDPool.AcquireWrite();
-    const std::int32_t adopted = SharedSDPool.Intern(text ? text->c_str() : nullptr, true);
-    SharedSDPool.ReleaseLock();
+    std::int32_t adopted = ListNodeData_STR::kNoTextId;
+    {
+        const ListLock::WriteGuard write(SharedSDPool.Lock());
+        adopted = SharedSDPool.Intern(text ? text->c_str() : nullptr, true);
+    }
     StoreU32(m_record.get(), kSecurityIdAt, std::uint32_t(adopted));
     return true;
 }

@@ -63,8 +63,10 @@ public:
     virtual bool MatchesFindData(const WIN32_FIND_DATAW& entry) const;
     virtual bool SameAs(const ListNodeData_FILEINFO* other, bool ignoreContentId) const;
     virtual bool IsOlderThan(const WIN32_FIND_DATAW& entry, bool& sameTime) const;
-    // Translates the security id from the writer's table (source) into SharedSDPool.
-    virtual bool AdoptSecurity(SortedLinkList_STR* source);
+    // Translates the security id from the writer's table (source) into SharedSDPool. False,
+    // and the block unchanged, when source has no text for an id of 1000 or more. Throws
+    // std::bad_alloc when the text cannot be copied; no lock stays taken.
+    [[nodiscard]] virtual bool AdoptSecurity(SortedLinkList_STR* source);
     // Size / unit, rounded toward zero; 0 for the unit 0.
     virtual std::int64_t SizeIn(std::uint32_t unit) const;
     virtual bool IsEmpty() const;
@@ -102,13 +104,14 @@ public:
 
 private:
     friend class SortedLinkList_FILEINFO;
-    // A search key for FindFileByName: no block, no child list.
-    ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName);
+    // A search key for FindFileByName: no block, no child list. It points at the caller's
+    // name (none counts as ""), which outlives the key.
+    ListNodeData_FILEINFO(SearchKeyTag tag, const wchar_t* lookupName) noexcept;
 
     [[nodiscard]] const wchar_t* KeyName() const noexcept;
 
     Block m_record;
-    std::optional<std::wstring> m_lookupName;
+    const wchar_t* m_lookupName = nullptr;
 };
 
 } // namespace Tallis::ImageUpdate

@@ -6,6 +6,7 @@
 #include "RecordStream.h"
 #include "SortedLinkList_FILEINFO.h"
 #include "SortedLinkList_FOLDERINFO.h"
+#include "TextCollation.h"
 #include "WideTextOut.h"
 
 #include <new>
@@ -108,8 +109,8 @@ ListNodeData_FOLDERINFO::ListNodeData_FOLDERINFO(const wchar_t* path)
 {
 }
 
-ListNodeData_FOLDERINFO::ListNodeData_FOLDERINFO(SearchKeyTag tag, std::wstring path)
-    : ListNodeData(tag), m_lookupPath(std::move(path))
+ListNodeData_FOLDERINFO::ListNodeData_FOLDERINFO(SearchKeyTag tag, const wchar_t* path) noexcept
+    : ListNodeData(tag), m_borrowedKey(path ? path : L"")
 {
 }
 
@@ -234,11 +235,15 @@ FILETIME ListNodeData_FOLDERINFO::Time() const noexcept
 
 const wchar_t* ListNodeData_FOLDERINFO::LookupPath() const noexcept
 {
+    if (m_borrowedKey)
+        return m_borrowedKey;
     return m_lookupPath ? m_lookupPath->c_str() : nullptr;
 }
 
 const wchar_t* ListNodeData_FOLDERINFO::Key() const noexcept
 {
+    if (m_borrowedKey)
+        return m_borrowedKey;
     if (m_lookupPath)
         return m_lookupPath->c_str();
     const wchar_t* name = Name();
@@ -281,7 +286,7 @@ std::int32_t ListNodeData_FOLDERINFO::Compare(const ListNodeData* other) const
     const wchar_t* otherKey = L"";
     if (other && other->TypeCode() == kTypeCode)
         otherKey = static_cast<const ListNodeData_FOLDERINFO*>(other)->Key();
-    return lstrcmpiW(Key(), otherKey);
+    return CompareTextsNoCase(Key(), otherKey);
 }
 
 std::int32_t ListNodeData_FOLDERINFO::Save(FILE* stream) const

@@ -114,8 +114,9 @@ public:
 
 private:
     friend class SortedLinkList_FOLDERINFO;
-    // A key node for the list's own look-ups: no child list, no nested lists.
-    ListNodeData_FOLDERINFO(SearchKeyTag tag, std::wstring path);
+    // A key node for the list's own look-ups: no child list, no nested lists. It points at the
+    // caller's path, which outlives the key.
+    ListNodeData_FOLDERINFO(SearchKeyTag tag, const wchar_t* path) noexcept;
 
     [[nodiscard]] const wchar_t* Key() const noexcept;
     [[nodiscard]] std::size_t TextAt() const noexcept;
@@ -124,6 +125,7 @@ private:
     // Destroyed in reverse: the file list, the record, the lookup path, the nested folders.
     std::unique_ptr<SortedLinkList_FOLDERINFO> m_subFolders;
     std::optional<std::wstring> m_lookupPath;
+    const wchar_t* m_borrowedKey = nullptr;
     Block m_record;
     // The file list lives here, not in the record's slot: a block that gets saved never holds
     // an address, and the slot's stored bytes are written back as they were read.

@@ -3,8 +3,11 @@
 #include "BlockFields.h"
 #include "DiagnosticLog.h"
 #include "RecordStream.h"
+#include "RecordTestSeams.h"
+#include "TextCollation.h"
 #include "WideTextOut.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -30,7 +33,7 @@ void* DefaultAllocate(std::size_t bytes)
     return std::malloc(bytes);
 }
 
-ListNodeData_GROUPINFO::AllocateFn g_allocate = &DefaultAllocate;
+std::atomic<GroupAllocateFn> g_allocate{&DefaultAllocate};
 
 // chars UTF-16 characters whose only NUL is the last one.
 bool IsTerminatedText(const std::uint8_t* bytes, std::uint32_t chars) noexcept
@@ -59,7 +62,7 @@ bool IsExactSid(const std::uint8_t* sid, std::uint32_t length) noexcept
 
 } // namespace
 
-void ListNodeData_GROUPINFO::SetAllocatorForTest(AllocateFn allocate) noexcept
+void SetGroupAllocatorForTest(GroupAllocateFn allocate) noexcept
 {
     g_allocate = allocate ? allocate : &DefaultAllocate;
 }
@@ -76,13 +79,14 @@ ListNodeData_GROUPINFO::ListNodeData_GROUPINFO(const wchar_t* name, const wchar_
     for (std::uint32_t i = 0; i < memberCount; ++i)
         size += GetLengthSid(memberSids[i]) + 4u;
 
+    const GroupAllocateFn allocate = g_allocate;
     if (memberCount != 0) {
-        m_memberSids.reset(g_allocate(memberCount * sizeof(PSID)));
+        m_memberSids.reset(allocate(memberCount * sizeof(PSID)));
         if (!m_memberSids)
             throw std::runtime_error("Failed to allocate memory for SID list!");
     }
     if (size <= UINT32_MAX)
-        m_record.reset(g_allocate(std::size_t(size)));
+        m_record.reset(allocate(std::size_t(size)));
     if (!m_record)
         throw std::runtime_error("Failed to allocate memory for group info!");
     m_recordSize = std::uint32_t(size);
@@ -141,7 +145,7 @@ std::int32_t ListNodeData_GROUPINFO::Compare(const ListNodeData* other) const
     const wchar_t* otherName = L"";
     if (other && other->TypeCode() == kTypeCode)
         otherName = static_cast<const ListNodeData_GROUPINFO*>(other)->m_name;
-    return lstrcmpiW(m_name, otherName);
+    return CompareTextsNoCase(m_name, otherName);
 }
 
 std::int32_t ListNodeData_GROUPINFO::Save(FILE* stream) const
@@ -158,7 +162,17 @@ std::int32_t ListNodeData_GROUPINFO::DataSize() const
     return std::int32_t(m_recordSize);
 }
 
-ListNodeData* ListNodeData_GROUPINFO::FromStream(FILE* stream)
+ListNodeData* ListNodeData_GROUPINFO::FromStream(FILE* stream) noexcept
+{
+    try {
+        return ReadGroup(stream);
+    } catch (...) {
+        // The constructor's allocation failures, and those of the buffers read here.
+        return nullptr;
+    }
+}
+
+ListNodeData* ListNodeData_GROUPINFO::ReadGroup(FILE* stream)
 {
     std::uint32_t size = 0;
     std::uint8_t header[kHeaderSize];

@@ -38,18 +38,15 @@ public:
     [[nodiscard]] PSID MemberSid(std::uint32_t index) const noexcept;
     [[nodiscard]] std::uint32_t RecordSize() const noexcept { return m_recordSize; }
 
-    // Stream reader for type code 12: a new node, or none when the record cannot be read or
-    // does not hold together (texts without their terminator, members that are not valid SIDs
-    // of their stored length, or contents that do not add up to the stored size). Exceptions
-    // of the constructor pass on to the caller.
-    static ListNodeData* FromStream(FILE* stream);
-
-    // Test seam: the allocator of the SID list and the record (malloc-compatible; none
-    // restores malloc), so that the constructor's failure paths can be reached.
-    using AllocateFn = void* (*)(std::size_t bytes);
-    static void SetAllocatorForTest(AllocateFn allocate) noexcept;
+    // Stream reader for type code 12: a new node, or none when the record cannot be read, does
+    // not hold together (texts without their terminator, members that are not valid SIDs of
+    // their stored length, or contents that do not add up to the stored size) or memory runs
+    // out.
+    static ListNodeData* FromStream(FILE* stream) noexcept;
 
 private:
+    static ListNodeData* ReadGroup(FILE* stream);
+
     const wchar_t* m_name = nullptr;
     const wchar_t* m_comment = nullptr;
     unique_block m_memberSids;

@@ -5,6 +5,7 @@
 #include "ListNodeData_REGVALUE.h"
 #include "RecordStream.h"
 #include "SortedLinkList.h"
+#include "TextCollation.h"
 #include "WideTextOut.h"
 
 #include <windows.h>
@@ -98,7 +99,7 @@ std::int32_t ListNodeData_REGKEYINFO::Compare(const ListNodeData* other) const
     if (other && other->TypeCode() == kTypeCode)
         otherPath = static_cast<const ListNodeData_REGKEYINFO*>(other)->Path();
     const wchar_t* ownPath = Path();
-    const int result = lstrcmpiW(ownPath ? ownPath : L"", otherPath ? otherPath : L"");
+    const int result = CompareTextsNoCase(ownPath ? ownPath : L"", otherPath ? otherPath : L"");
     return result > 0 ? -1 : (result < 0 ? 1 : 0);
 }
 
@@ -129,7 +130,7 @@ ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::FindValue(const wchar_t* name) c
 {
     for (ListNodeData_REGVALUE* value = FirstValue(); value; value = NextValue()) {
         const wchar_t* valueName = value->GetValueName();
-        if (lstrcmpiW(valueName ? valueName : L"", name ? name : L"") == 0)
+        if (CompareTextsNoCase(valueName ? valueName : L"", name ? name : L"") == 0)
             return value;
     }
     return nullptr;

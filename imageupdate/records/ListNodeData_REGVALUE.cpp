@@ -4,10 +4,13 @@
 #include "DiagnosticLog.h"
 #include "RawBytes.h"
 #include "RecordStream.h"
+#include "RecordTestSeams.h"
+#include "TextCollation.h"
 #include "WideTextOut.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -26,7 +29,7 @@ constexpr std::size_t kDataAt = 0x2C;
 constexpr const wchar_t* kUnit = L"ListNodeData_REGVALUE";
 constexpr const wchar_t* kNameUnit = L"imageupdate_lib\\ListNodeData_REGVALUE";
 
-unsigned g_recordOffsetForTest = 0;
+std::atomic<unsigned> g_recordOffsetForTest{0};
 
 // The value name follows the data and a filler byte that keeps it at an even offset.
 std::uint64_t NameOffset(std::uint32_t dataSize) noexcept
@@ -50,7 +53,7 @@ bool HasTerminatedName(const std::uint8_t* block, std::uint32_t length) noexcept
 
 } // namespace
 
-void ListNodeData_REGVALUE::SetRecordOffsetForTest(unsigned offset) noexcept
+void SetValueRecordOffsetForTest(unsigned offset) noexcept
 {
     g_recordOffsetForTest = offset;
 }
@@ -131,7 +134,7 @@ std::int32_t ListNodeData_REGVALUE::Compare(const ListNodeData* other) const
     if (other && other->TypeCode() == kTypeCode)
         otherName = reinterpret_cast<const wchar_t*>(static_cast<const ListNodeData_REGVALUE*>(other)->NamePlace());
     const wchar_t* ownName = reinterpret_cast<const wchar_t*>(NamePlace());
-    return lstrcmpiW(ownName ? ownName : L"", otherName ? otherName : L"");
+    return CompareTextsNoCase(ownName ? ownName : L"", otherName ? otherName : L"");
 }
 
 std::int32_t ListNodeData_REGVALUE::Save(FILE* stream) const

@@ -43,10 +43,6 @@ public:
     // cannot be read or does not hold together (size field, data and name within the block).
     static ListNodeData* FromStream(FILE* stream) noexcept;
 
-    // Test seam: records read afterwards start this many bytes (0 or 1) into their allocation,
-    // so that the unaligned name path can be reached.
-    static void SetRecordOffsetForTest(unsigned offset) noexcept;
-
 private:
     [[nodiscard]] std::uint32_t Field(std::size_t offset) const noexcept;
     [[nodiscard]] const std::uint8_t* NamePlace() const noexcept;

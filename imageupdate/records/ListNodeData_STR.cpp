@@ -1,6 +1,7 @@
 #include "ListNodeData_STR.h"
 
 #include "RecordStream.h"
+#include "TextCollation.h"
 
 #include <windows.h>
 
@@ -31,19 +32,22 @@ std::int32_t NextStringId() noexcept
 ListNodeData_STR::ListNodeData_STR(const wchar_t* text)
 {
     if (text) {
-        m_text = DuplicateText(text);
+        Adopt(DuplicateText(text));
         m_id = NextStringId();
     }
 }
 
 ListNodeData_STR::ListNodeData_STR(BorrowTag, const wchar_t* text) noexcept
-    : ListNodeData(SearchKeyTag{}), m_text(const_cast<wchar_t*>(text))
+    : ListNodeData(SearchKeyTag{}), m_text(text)
 {
 }
 
-ListNodeData_STR::~ListNodeData_STR()
+ListNodeData_STR::~ListNodeData_STR() = default;
+
+void ListNodeData_STR::Adopt(std::unique_ptr<wchar_t[]> text) noexcept
 {
-    delete[] m_text;
+    m_ownedText = std::move(text);
+    m_text = m_ownedText.get();
 }
 
 std::int32_t ListNodeData_STR::TypeCode() const
@@ -60,7 +64,7 @@ std::int32_t ListNodeData_STR::Compare(const ListNodeData* other) const
     const wchar_t* otherText = nullptr;
     if (other && other->TypeCode() == kTypeCode)
         otherText = static_cast<const ListNodeData_STR*>(other)->m_text;
-    return lstrcmpiW(m_text ? m_text : L"", otherText ? otherText : L"");
+    return CompareTextsNoCase(m_text ? m_text : L"", otherText ? otherText : L"");
 }
 
 std::int32_t ListNodeData_STR::DataSize() const
@@ -117,9 +121,7 @@ ListNodeData* ListNodeData_STR::FromStream(FILE* stream) noexcept
     try {
         std::unique_ptr<ListNodeData_STR> node(new ListNodeData_STR());
         node->m_id = id;
-        // A block made by new[] of bytes is freed here and the text kept as a wide copy, so
-        // that the destructor's delete[] matches the allocation.
-        node->m_text = DuplicateText(reinterpret_cast<const wchar_t*>(block.get()));
+        node->Adopt(DuplicateText(reinterpret_cast<const wchar_t*>(block.get())));
         return node.release();
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace Tallis::ImageUpdate {
 
@@ -26,7 +27,8 @@ public:
     std::int32_t TypeCode() const override;
     void WriteText(FILE* stream) const override;
     void LogLine() const override;
-    // lstrcmpiW of the two texts; a node without text counts as the empty text.
+    // lstrcmpiW of the two texts (through CompareTextsNoCase); a node without text counts as
+    // the empty text.
     std::int32_t Compare(const ListNodeData* other) const override;
     // Length word (DataSize), id, UTF-16LE text with its NUL.
     std::int32_t Save(FILE* stream) const override;
@@ -45,13 +47,16 @@ public:
 private:
     friend class SortedLinkList_STR;
     struct BorrowTag {};
-    // A search key that points at the caller's text without copying it and without a child
-    // list; the owner detaches the text (ReleaseBorrowed) before the key is destroyed.
+    // A search key that points at the caller's text without copying or owning it, and without
+    // a child list.
     ListNodeData_STR(BorrowTag, const wchar_t* text) noexcept;
-    void ReleaseBorrowed() noexcept { m_text = nullptr; }
+
+    void Adopt(std::unique_ptr<wchar_t[]> text) noexcept;
 
     std::int32_t m_id = kNoId;
-    wchar_t* m_text = nullptr;
+    // The text never changes once the node is made: lists rely on that to keep their order.
+    const wchar_t* m_text = nullptr;
+    std::unique_ptr<wchar_t[]> m_ownedText;
     void* m_userData = nullptr;
 };
 

@@ -14,13 +14,13 @@ constexpr size_t kSizeAt = 0x04;
 constexpr std::uint32_t kSizedHeader = 8;
 } // namespace
 
-wchar_t* DuplicateText(const wchar_t* text)
+std::unique_ptr<wchar_t[]> DuplicateText(const wchar_t* text)
 {
     if (!text)
         return nullptr;
     const size_t chars = std::wcslen(text) + 1;
-    wchar_t* copy = new wchar_t[chars];
-    std::memcpy(copy, text, chars * sizeof(wchar_t));
+    std::unique_ptr<wchar_t[]> copy(new wchar_t[chars]);
+    std::memcpy(copy.get(), text, chars * sizeof(wchar_t));
     return copy;
 }
 

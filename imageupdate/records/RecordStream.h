@@ -7,8 +7,8 @@
 
 namespace Tallis::ImageUpdate {
 
-// Heap copy (new[]) of a wide text, none for none. Throws std::bad_alloc.
-[[nodiscard]] wchar_t* DuplicateText(const wchar_t* text);
+// Heap copy of a wide text, none for none. Throws std::bad_alloc.
+[[nodiscard]] std::unique_ptr<wchar_t[]> DuplicateText(const wchar_t* text);
 
 // Reads exactly size bytes; false on a short read.
 [[nodiscard]] bool ReadExact(FILE* stream, void* buffer, size_t size) noexcept;

@@ -3,10 +3,13 @@
 #include "DiagnosticLog.h"
 #include "NodeFactory.h"
 #include "RecordStream.h"
+#include "UniqueHandles.h"
 
 #include <share.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -14,8 +17,8 @@ namespace Tallis::ImageUpdate {
 namespace {
 
 constexpr const wchar_t* kUnit = L"SortedLinkList";
-constexpr LONG kReaderUnits = 5;
 constexpr std::ptrdiff_t kInsertionSortBelow = 16;
+constexpr std::size_t kSaveBufferBytes = 1 << 20;
 
 using Link = SortedLinkList::Link;
 
@@ -93,26 +96,19 @@ std::int32_t SortedLinkList::CompareNodes(const ListNodeData* a, const ListNodeD
     return a->Compare(b);
 }
 
-SortedLinkList::SortedLinkList()
-    : m_mutex(CreateMutexW(nullptr, FALSE, nullptr)),
-      m_semaphore(CreateSemaphoreW(nullptr, kReaderUnits, kReaderUnits, nullptr))
-{
-}
+SortedLinkList::SortedLinkList() = default;
 
 SortedLinkList::~SortedLinkList()
 {
     RemoveAll();
-    delete[] m_name;
-    if (m_mutex)
-        CloseHandle(m_mutex);
-    if (m_semaphore)
-        CloseHandle(m_semaphore);
 }
 
 void SortedLinkList::DropView() noexcept
 {
-    delete[] m_view;
-    m_view = nullptr;
+    m_hasView = false;
+    m_orderKept = false;
+    m_pending.clear();
+    m_setAside.clear();
 }
 
 template <typename Visit>
@@ -149,19 +145,46 @@ std::int32_t SortedLinkList::ForEachNode(NodeCallback callback, void* a1, void* 
     return WalkRestoringIndex([&](ListNodeData* node) { return callback(node, a1, a2, a3); });
 }
 
-bool SortedLinkList::InsertHead(ListNodeData* node)
+SortedLinkList::Link* SortedLinkList::LinkAtHead(ListNodeData* node) noexcept
 {
     Link* link = new (std::nothrow) Link{node, m_head};
     if (!link)
-        return false;
+        return nullptr;
     if (!node->IsIncluded())
         ++m_excludedCount;
     node->AddRef();
     m_head = link;
     ++m_count;
-    DropView();
     if (!m_tail)
         m_tail = link;
+    return link;
+}
+
+bool SortedLinkList::InsertHead(ListNodeData* node)
+{
+    if (!LinkAtHead(node))
+        return false;
+    DropView();
+    return true;
+}
+
+bool SortedLinkList::InsertHeadKeepingOrder(ListNodeData* node)
+{
+    const bool keep = m_hasView || m_orderKept;
+    Link* link = LinkAtHead(node);
+    if (!link)
+        return false;
+    m_hasView = false;
+    if (!keep) {
+        DropView();
+        return true;
+    }
+    try {
+        m_pending.push_back(link);
+        m_orderKept = true;
+    } catch (const std::bad_alloc&) {
+        DropView();
+    }
     return true;
 }
 
@@ -196,52 +219,190 @@ bool SortedLinkList::AddAll(SortedLinkList* other)
 bool SortedLinkList::Sort(std::int32_t mode, std::int32_t sortKey)
 {
     m_sortMode = mode;
-    DropView();
-    Link** view = new (std::nothrow) Link*[m_count > 0 ? m_count : 1];
-    if (!view)
+    m_hasView = false;
+    const bool descending = mode == kDescending;
+    const bool extended = m_orderKept && !m_pending.empty() && mode == m_orderMode && sortKey == m_orderKey &&
+                          InsertPendingIntoOrder(descending, sortKey);
+    if (!extended && !SortFromChain(descending, sortKey)) {
+        DropView();
         return false;
-    std::int32_t filled = 0;
-    for (Link* link = m_head; link && filled < m_count; link = link->next) {
-        link->node->SetSortKey(sortKey);
-        view[filled++] = link;
     }
-    bool descending = false;
-    if (mode == kDescending) {
-        descending = true;
-    } else if (mode != kAscending) {
+    if (mode != kAscending && mode != kDescending)
         KVO_LOG(LOG_WARN, kUnit, L"Unspecified sorting mode, sorting in ascending order");
-    }
-    if (filled > 1)
-        QuickSort(view, 0, filled - 1, descending);
-    m_view = view;
+    m_pending.clear();
+    m_orderKept = true;
+    m_orderMode = mode;
+    m_orderKey = sortKey;
+    m_hasView = true;
     return true;
+}
+
+bool SortedLinkList::SortFromChain(bool descending, std::int32_t sortKey)
+{
+    m_orderKept = false;
+    m_pending.clear();
+    m_setAside.clear();
+    m_order.clear();
+    try {
+        m_order.reserve(std::size_t(m_count > 0 ? m_count : 1));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (Link* link = m_head; link && std::int32_t(m_order.size()) < m_count; link = link->next) {
+        link->node->SetSortKey(sortKey);
+        m_order.push_back(link);
+    }
+    const std::ptrdiff_t filled = std::ptrdiff_t(m_order.size());
+    Link** view = m_order.data();
+    // When every neighbour is strictly in order, or strictly against it (a loaded stream: the
+    // chain is the reverse of the saved order), the sorted order is unique: quick sort would
+    // give exactly this, so it need not run.
+    std::ptrdiff_t ascending = 1;
+    while (ascending < filled && CompareLinks(view[ascending - 1], view[ascending], descending) < 0)
+        ++ascending;
+    m_orderStrict = ascending >= filled;
+    if (!m_orderStrict && ascending == 1) {
+        std::ptrdiff_t against = 1;
+        while (against < filled && CompareLinks(view[against - 1], view[against], descending) > 0)
+            ++against;
+        if (against >= filled) {
+            std::reverse(view, view + filled);
+            m_orderStrict = true;
+        }
+    }
+    if (!m_orderStrict && filled > 1)
+        QuickSort(view, 0, filled - 1, descending);
+    return true;
+}
+
+bool SortedLinkList::InsertPendingIntoOrder(bool descending, std::int32_t sortKey)
+{
+    if (std::size_t(m_count) != m_order.size() + m_setAside.size() + m_pending.size())
+        return false;
+    if (!m_orderStrict) {
+        for (std::size_t i = 1; i < m_order.size(); ++i) {
+            if (CompareLinks(m_order[i - 1], m_order[i], descending) >= 0)
+                return false;
+        }
+        m_orderStrict = true;
+    }
+    try {
+        // Room for the merge too, so that MergeSetAside cannot fail; grown geometrically.
+        if (m_order.capacity() < std::size_t(m_count))
+            m_order.reserve(std::max(std::size_t(m_count), 2 * m_order.capacity()));
+        if (m_setAside.capacity() < m_setAside.size() + m_pending.size())
+            m_setAside.reserve(std::max(m_setAside.size() + m_pending.size(), 2 * m_setAside.capacity()));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // An equal node makes the sorted order depend on the sort algorithm: the caller then sorts
+    // the whole chain as before.
+    const auto position = [&](Link* link, std::size_t size, auto&& at, std::size_t& place) {
+        std::size_t lo = 0;
+        std::size_t hi = size;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            const std::int32_t result = CompareLinks(link, at(mid), descending);
+            if (result == 0)
+                return false;
+            if (result < 0)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        place = lo;
+        return true;
+    };
+    for (Link* link : m_pending) {
+        link->node->SetSortKey(sortKey);
+        std::size_t before = 0;
+        std::size_t slot = 0;
+        if (!position(link, m_order.size(), [&](std::size_t k) { return m_order[k]; }, before) ||
+            !position(link, m_setAside.size(), [&](std::size_t k) { return m_setAside[k].link; }, slot))
+            return false;
+        m_setAside.insert(m_setAside.begin() + std::ptrdiff_t(slot), SetAside{before, link});
+    }
+    m_pending.clear();
+    // Merging costs a pass over the array: done once per about sqrt(n) insertions.
+    std::size_t limit = 64;
+    while (limit * limit < m_order.size())
+        limit *= 2;
+    if (m_setAside.size() > limit)
+        MergeSetAside();
+    return true;
+}
+
+SortedLinkList::Link* SortedLinkList::ViewAt(std::size_t index) const noexcept
+{
+    if (m_setAside.empty())
+        return m_order[index];
+    // Set-aside link j stands at before + j of the whole view; find how many stand before index.
+    std::size_t lo = 0;
+    std::size_t hi = m_setAside.size();
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (m_setAside[mid].before + mid < index)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo < m_setAside.size() && m_setAside[lo].before + lo == index)
+        return m_setAside[lo].link;
+    return m_order[index - lo];
+}
+
+void SortedLinkList::MergeSetAside() noexcept
+{
+    if (m_setAside.empty())
+        return;
+    const std::size_t kept = m_order.size();
+    // The capacity was reserved when the links were set aside.
+    m_order.resize(kept + m_setAside.size());
+    std::size_t end = m_order.size();
+    std::size_t readEnd = kept;
+    for (std::size_t j = m_setAside.size(); j-- > 0;) {
+        const std::size_t before = m_setAside[j].before;
+        const std::size_t moved = readEnd - before;
+        std::memmove(m_order.data() + end - moved, m_order.data() + before, moved * sizeof(Link*));
+        end -= moved;
+        readEnd = before;
+        m_order[--end] = m_setAside[j].link;
+    }
+    m_setAside.clear();
 }
 
 bool SortedLinkList::EnsureViewForSearch()
 {
-    if (!m_view && m_count > kLinearSearchLimit) {
+    if (!m_hasView && m_count > kLinearSearchLimit) {
         Sort(m_sortMode, 0);
-        if (!m_view)
+        if (!m_hasView)
             KVO_LOG(LOG_WARN, kUnit, L"Find Node called on unsorted list with number of nodes %d!!", m_count);
     }
-    return m_view != nullptr;
+    return m_hasView;
 }
 
 SortedLinkList::Link* SortedLinkList::BinarySearch(const ListNodeData* key) const
 {
-    std::int32_t lo = 0;
-    std::int32_t hi = m_count - 1;
-    while (lo <= hi) {
-        const std::int32_t mid = lo + (hi - lo) / 2;
-        const std::int32_t result = CompareNodes(key, m_view[mid]->node);
-        if (result == 0)
-            return m_view[mid];
-        if (result < 0)
-            hi = mid - 1;
-        else
-            lo = mid + 1;
-    }
-    return nullptr;
+    // Which of several equal nodes is found depends on the probes: they stay as they were.
+    const auto search = [key](std::size_t size, auto&& at) -> Link* {
+        std::ptrdiff_t lo = 0;
+        std::ptrdiff_t hi = std::ptrdiff_t(size) - 1;
+        while (lo <= hi) {
+            const std::ptrdiff_t mid = lo + (hi - lo) / 2;
+            Link* link = at(std::size_t(mid));
+            const std::int32_t result = CompareNodes(key, link->node);
+            if (result == 0)
+                return link;
+            if (result < 0)
+                hi = mid - 1;
+            else
+                lo = mid + 1;
+        }
+        return nullptr;
+    };
+    if (Link* found = search(m_order.size(), [&](std::size_t k) { return m_order[k]; }))
+        return found;
+    return search(m_setAside.size(), [&](std::size_t k) { return m_setAside[k].link; });
 }
 
 SortedLinkList::Link* SortedLinkList::BinarySearchName(const wchar_t* name) const
@@ -250,9 +411,10 @@ SortedLinkList::Link* SortedLinkList::BinarySearchName(const wchar_t* name) cons
     std::int32_t hi = m_count - 1;
     while (lo <= hi) {
         const std::int32_t mid = lo + (hi - lo) / 2;
-        const std::int32_t result = m_view[mid]->node->CompareName(name);
+        Link* link = ViewAt(std::size_t(mid));
+        const std::int32_t result = link->node->CompareName(name);
         if (result == 0)
-            return m_view[mid];
+            return link;
         if (result < 0)
             hi = mid - 1;
         else
@@ -296,7 +458,7 @@ std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
     const wchar_t* shown = path ? path : L"";
     // Text mode: line feeds become CR LF and wide text goes out as narrow characters of the
     // process locale. Others may read the file while it is open, but not write it.
-    FILE* stream = path ? _wfsopen(path, L"wt+", _SH_DENYWR) : nullptr;
+    unique_file stream(path ? _wfsopen(path, L"wt+", _SH_DENYWR) : nullptr);
     if (!stream) {
         const int openError = path ? errno : EINVAL;
         const DWORD lastError = GetLastError();
@@ -305,9 +467,7 @@ std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
         KVO_LOG(LOG_ERROR, kUnit, L"Failed to create %s, Error:%d", shown, int(GetLastError()));
         return -1;
     }
-    const std::int32_t written = WriteText(stream);
-    std::fclose(stream);
-    return written;
+    return WriteText(stream.get());
 }
 
 std::int32_t SortedLinkList::WriteText(FILE* stream)
@@ -348,6 +508,7 @@ void SortedLinkList::RemoveAll()
     m_tail = nullptr;
     m_cursor = nullptr;
     DropView();
+    std::vector<Link*>().swap(m_order);
 }
 
 std::int32_t SortedLinkList::Save(FILE* stream)
@@ -360,7 +521,13 @@ std::int32_t SortedLinkList::Save(FILE* stream)
         }
     }
     const std::int32_t announced = m_count - m_excludedCount;
-    // The design does not check the count and type-code writes; a failed node write is caught.
+    // A snapshot is saved as hundreds of thousands of small writes. With the runtime's 4 KiB
+    // buffer every few records cost a system call (a slow one under Wine), so a stream that
+    // nothing has touched yet gets a large buffer; the runtime owns it and frees it on fclose.
+    if (m_count > kLinearSearchLimit && std::ftell(stream) == 0)
+        (void)std::setvbuf(stream, nullptr, _IOFBF, kSaveBufferBytes);
+    // The count and type-code writes go unchecked: a stream that has failed once fails the
+    // node's own write too, and that one is checked.
     (void)WriteValue(stream, announced);
     std::int32_t written = 0;
     for (ListNodeData* node = First(); node; node = Next()) {
@@ -432,9 +599,9 @@ ListNodeData* SortedLinkList::TakeFirst(bool remove)
 
 ListNodeData* SortedLinkList::First()
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         m_iterationIndex = 0;
-        return m_view[0]->node;
+        return ViewAt(0)->node;
     }
     if (!m_head)
         return nullptr;
@@ -444,9 +611,9 @@ ListNodeData* SortedLinkList::First()
 
 ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         index = 0;
-        return m_view[0]->node;
+        return ViewAt(0)->node;
     }
     if (!m_head)
         return nullptr;
@@ -456,9 +623,9 @@ ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
 
 ListNodeData* SortedLinkList::Next()
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         if (++m_iterationIndex < m_count)
-            return m_view[m_iterationIndex]->node;
+            return ViewAt(std::size_t(m_iterationIndex))->node;
         m_iterationIndex = 0;
         return nullptr;
     }
@@ -471,11 +638,11 @@ ListNodeData* SortedLinkList::Next()
 
 ListNodeData* SortedLinkList::NextAt(Link*& position, std::int32_t& index)
 {
-    if (m_view && m_count != 0) {
+    if (m_hasView && m_count != 0) {
         if (index < 0)
             index = -1;
         if (++index < m_count)
-            return m_view[index]->node;
+            return ViewAt(std::size_t(index))->node;
         index = 0;
         return nullptr;
     }
@@ -501,46 +668,19 @@ std::int32_t SortedLinkList::Count() const
 
 const wchar_t* SortedLinkList::SetName(const wchar_t* name)
 {
-    delete[] m_name;
-    m_name = nullptr;
+    m_name.reset();
     m_name = DuplicateText(name);
-    return m_name;
+    return m_name.get();
 }
 
 const wchar_t* SortedLinkList::GetName() const
 {
-    return m_name;
+    return m_name.get();
 }
 
 void SortedLinkList::SetRecountOnSave()
 {
     m_recountOnSave = 1;
-}
-
-void SortedLinkList::AcquireRead() noexcept
-{
-    WaitForSingleObject(m_semaphore, INFINITE);
-    m_shared = 1;
-}
-
-void SortedLinkList::AcquireWrite() noexcept
-{
-    // The mutex first: writers queue there, then the one in front collects every reader unit.
-    WaitForSingleObject(m_mutex, INFINITE);
-    for (LONG unit = 0; unit < kReaderUnits; ++unit)
-        WaitForSingleObject(m_semaphore, INFINITE);
-    m_shared = 0;
-}
-
-void SortedLinkList::ReleaseLock() noexcept
-{
-    if (m_shared == 1) {
-        ReleaseSemaphore(m_semaphore, 1, nullptr);
-    } else {
-        ReleaseSemaphore(m_semaphore, kReaderUnits, nullptr);
-        m_shared = 1;
-        ReleaseMutex(m_mutex);
-    }
 }
 
 } // namespace Tallis::ImageUpdate

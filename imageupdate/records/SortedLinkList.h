@@ -2,13 +2,13 @@
 // The one container of the snapshot record library: a singly linked chain of
 // reference-counted nodes with an on-demand sorted view, searches, iteration, text dumps,
 // a binary stream form, and a caller-held reader/writer lock.
+#include "ListLock.h"
 #include "ListNodeData.h"
 
-#include <windows.h>
-
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 namespace Tallis::ImageUpdate {
 
@@ -36,7 +36,7 @@ public:
     SortedLinkList(const SortedLinkList&) = delete;
     SortedLinkList& operator=(const SortedLinkList&) = delete;
 
-    // The 28 operations, in the order of the design's table.
+    // The 28 operations in their virtual-table order, which derived lists extend.
     virtual std::int32_t ForEach5(Callback5 callback, void* a1, void* a2, void* a3, void* a4, void* a5);
     virtual std::int32_t ForEach4(Callback4 callback, void* a1, void* a2, void* a3, void* a4);
     virtual std::int32_t ForEach3(Callback3 callback, void* a1, void* a2, void* a3);
@@ -47,12 +47,12 @@ public:
     virtual bool Sort(std::int32_t mode, std::int32_t sortKey);
     virtual ListNodeData* Find(const ListNodeData* key);
     virtual ListNodeData* FindByName(const wchar_t* name);
-    virtual std::int32_t WriteTextFile(const wchar_t* path);
+    [[nodiscard]] virtual std::int32_t WriteTextFile(const wchar_t* path);
     virtual std::int32_t WriteText(FILE* stream);
     virtual std::int32_t LogAll();
     virtual void RemoveAll();
-    virtual std::int32_t Save(FILE* stream);
-    virtual std::int32_t Load(FILE* stream);
+    [[nodiscard]] virtual std::int32_t Save(FILE* stream);
+    [[nodiscard]] virtual std::int32_t Load(FILE* stream);
     virtual std::int64_t DataSize();
     virtual ListNodeData* TakeFirst(bool remove);
     virtual ListNodeData* First();
@@ -68,12 +68,14 @@ public:
 
     // Reader/writer lock for callers that share a list between threads. Up to five
     // readers at once; a writer waits for the other writers, then holds the list alone.
-    void AcquireRead() noexcept;
-    void AcquireWrite() noexcept;
-    void ReleaseLock() noexcept;
+    // Prefer the scoped guards: ListLock::ReadGuard guard(list.Lock()).
+    void AcquireRead() noexcept { m_lock.AcquireRead(); }
+    void AcquireWrite() noexcept { m_lock.AcquireWrite(); }
+    void ReleaseLock() noexcept { m_lock.Release(); }
+    [[nodiscard]] ListLock& Lock() noexcept { return m_lock; }
 
     // Inspection, for tests and diagnostics.
-    [[nodiscard]] bool HasSortedView() const noexcept { return m_view != nullptr; }
+    [[nodiscard]] bool HasSortedView() const noexcept { return m_hasView; }
     [[nodiscard]] std::int32_t SortMode() const noexcept { return m_sortMode; }
     [[nodiscard]] std::int32_t ExcludedCount() const noexcept { return m_excludedCount; }
 
@@ -81,8 +83,25 @@ public:
     // type by a.Compare(b). Exposed so that searches and tests use the very same order.
     [[nodiscard]] static std::int32_t CompareNodes(const ListNodeData* a, const ListNodeData* b);
 
+protected:
+    // InsertHead for a node whose ordering never changes while it is linked (a string node):
+    // the order of the last Sort is kept aside, so the next Sort with the same mode and key
+    // sorts the new node into it instead of sorting the whole list again (and gives the sort
+    // key to the new nodes only; the others got it from the Sort that made the order). The
+    // view itself is dropped as by InsertHead.
+    [[nodiscard]] bool InsertHeadKeepingOrder(ListNodeData* node);
+
 private:
+    [[nodiscard]] Link* LinkAtHead(ListNodeData* node) noexcept;
+    // Drops the view and the order kept for the next Sort.
     void DropView() noexcept;
+    [[nodiscard]] bool SortFromChain(bool descending, std::int32_t sortKey);
+    [[nodiscard]] bool InsertPendingIntoOrder(bool descending, std::int32_t sortKey);
+    // Moves the links set aside by InsertPendingIntoOrder into m_order. Only operations that
+    // change the list call it: readers sharing the list walk the view through ViewAt.
+    void MergeSetAside() noexcept;
+    // Element index of the sorted view (m_order and m_setAside together), without changing them.
+    [[nodiscard]] Link* ViewAt(std::size_t index) const noexcept;
     [[nodiscard]] Link* BinarySearch(const ListNodeData* key) const;
     [[nodiscard]] Link* BinarySearchName(const wchar_t* name) const;
     [[nodiscard]] bool EnsureViewForSearch();
@@ -91,19 +110,36 @@ private:
     template <typename Visit>
     std::int32_t WalkRestoringIndex(Visit visit);
 
-    wchar_t* m_name = nullptr;
-    HANDLE m_mutex = nullptr;
-    HANDLE m_semaphore = nullptr;
-    std::atomic<std::uint8_t> m_shared{1};
+    std::unique_ptr<wchar_t[]> m_name;
+    ListLock m_lock;
     Link* m_tail = nullptr;
     Link* m_head = nullptr;
     Link* m_cursor = nullptr;
     std::int32_t m_count = 0;
     std::int32_t m_excludedCount = 0;
-    Link** m_view = nullptr;
+    // The links in sorted order; the sorted view while m_hasView is set.
+    std::vector<Link*> m_order;
+    bool m_hasView = false;
     std::int32_t m_iterationIndex = 0;
     std::int32_t m_sortMode = kAscending;
     std::uint8_t m_recountOnSave = 0;
+
+    // While m_orderKept is set, m_order and m_setAside together hold every link except those in
+    // m_pending, in the order of the last Sort with m_orderMode and m_orderKey; m_orderStrict
+    // says that no two neighbours compare equal (then the sorted order is unique and can be
+    // extended). m_setAside holds links already sorted in but not yet moved into m_order, each
+    // with the number of m_order's links before it, in sorted order: moving every insertion
+    // into the array at once would cost a shift of half the array per new text.
+    struct SetAside {
+        std::size_t before;
+        Link* link;
+    };
+    bool m_orderKept = false;
+    bool m_orderStrict = false;
+    std::int32_t m_orderMode = kAscending;
+    std::int32_t m_orderKey = 0;
+    std::vector<Link*> m_pending;
+    std::vector<SetAside> m_setAside;
 };
 
 } // namespace Tallis::ImageUpdate

@@ -1,5 +1,7 @@
 #include "SortedLinkList_FILEINFO.h"
 
+#include "TextCollation.h"
+
 #include <windows.h>
 
 namespace Tallis::ImageUpdate {
@@ -27,7 +29,7 @@ ListNodeData_FILEINFO* SortedLinkList_FILEINFO::FindFileByShortName(const wchar_
         if (!file)
             break;
         const wchar_t* own = file->ShortName();
-        if (own && lstrcmpiW(own, shortName ? shortName : L"") == 0)
+        if (own && CompareTextsNoCase(own, shortName ? shortName : L"") == 0)
             return file;
     }
     return nullptr;

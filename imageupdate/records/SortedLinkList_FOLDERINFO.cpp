@@ -2,6 +2,7 @@
 
 #include "ListNodeData_FILEINFO.h"
 #include "PathBuilder.h"
+#include "TextCollation.h"
 
 #include <windows.h>
 
@@ -23,7 +24,7 @@ bool SortedLinkList_FOLDERINFO::InsertHead(ListNodeData* node)
 // A light key (no child list, no nested lists): an exact look-up then costs no kernel objects.
 ListNodeData_FOLDERINFO* SortedLinkList_FOLDERINFO::FindByKeyText(const wchar_t* keyText)
 {
-    const ListNodeData_FOLDERINFO key(ListNodeData_FOLDERINFO::SearchKeyTag{}, std::wstring(keyText ? keyText : L""));
+    const ListNodeData_FOLDERINFO key(ListNodeData_FOLDERINFO::SearchKeyTag{}, keyText);
     return AsFolder(Find(&key));
 }
 
@@ -61,8 +62,19 @@ ListNodeData_FILEINFO* SortedLinkList_FOLDERINFO::SplitAndFindFile(const wchar_t
     const wchar_t* lastSeparator = std::wcsrchr(path, L'\\');
     if (!lastSeparator)
         return nullptr;
-    const std::wstring folderPart(path, std::size_t(lastSeparator - path) + 1);
-    ListNodeData_FOLDERINFO* folder = FindByKeyText(folderPart.c_str());
+    // The folder part with its separator, as its own text: on the stack when it is short.
+    const std::size_t folderChars = std::size_t(lastSeparator - path) + 1;
+    wchar_t shortPart[MAX_PATH];
+    std::wstring longPart;
+    wchar_t* folderPart = shortPart;
+    if (folderChars < MAX_PATH) {
+        std::wmemcpy(shortPart, path, folderChars);
+        shortPart[folderChars] = L'\0';
+    } else {
+        longPart.assign(path, folderChars);
+        folderPart = longPart.data();
+    }
+    ListNodeData_FOLDERINFO* folder = FindByKeyText(folderPart);
     if (folderOut)
         *folderOut = folder;
     if (!folder)
@@ -132,7 +144,7 @@ ListNodeData_FOLDERINFO* SortedLinkList_FOLDERINFO::FindFolderByShortName(const 
         if (!folder)
             break;
         const wchar_t* own = folder->ShortName();
-        if (own && lstrcmpiW(own, shortName ? shortName : L"") == 0)
+        if (own && CompareTextsNoCase(own, shortName ? shortName : L"") == 0)
             return folder;
     }
     return nullptr;

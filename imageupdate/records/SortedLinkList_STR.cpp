@@ -16,9 +16,8 @@ ListNodeData_STR* SortedLinkList_STR::FindNode(const wchar_t* text)
 {
     if (!text || text[0] == L'\0')
         return nullptr;
-    ListNodeData_STR key(ListNodeData_STR::BorrowTag{}, text);
+    const ListNodeData_STR key(ListNodeData_STR::BorrowTag{}, text);
     ListNodeData* found = Find(&key);
-    key.ReleaseBorrowed();
     // Find only returns a node of the key's type code; the cast guards foreign classes.
     return dynamic_cast<ListNodeData_STR*>(found);
 }
@@ -37,7 +36,11 @@ const wchar_t* SortedLinkList_STR::TextForId(std::int32_t id)
         return L"";
     if (id == ListNodeData_STR::kNoTextId)
         return nullptr;
-    for (ListNodeData* node = First(); node; node = Next()) {
+    // A walk of its own: readers share the list under AcquireRead, so the list's internal
+    // iteration state is not ours to move.
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = FirstAt(position, index); node; node = NextAt(position, index)) {
         const ListNodeData_STR* text = AsString(node);
         if (!text)
             break;
@@ -63,7 +66,7 @@ std::int32_t SortedLinkList_STR::Intern(const wchar_t* text, bool unique)
     } catch (const std::bad_alloc&) {
         return ListNodeData_STR::kNoTextId;
     }
-    if (!InsertHead(node)) {
+    if (!InsertHeadKeepingOrder(node)) {
         delete node;
         return ListNodeData_STR::kNoTextId;
     }

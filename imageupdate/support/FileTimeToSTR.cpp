@@ -6,8 +6,8 @@ namespace Tallis::ImageUpdate {
 
 CFileTimeToSTR::CFileTimeToSTR(const FILETIME& utcTime) noexcept : m_text{}
 {
-    // The design leaves both conversions unchecked: a time the platform cannot convert
-    // shows the zeroed fields ("00/00/0  00:00").
+    // Both conversions go unchecked: a time the platform cannot convert shows the zeroed
+    // fields ("00/00/0  00:00"), the text that record dumps have always carried for it.
     SYSTEMTIME utc{};
     SYSTEMTIME local{};
     FileTimeToSystemTime(&utcTime, &utc);

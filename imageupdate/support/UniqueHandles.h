@@ -2,6 +2,7 @@
 // Owners for Win32 handles: "invalid" is part of each type, so no caller closes a handle by hand.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -60,6 +61,7 @@ inline void FreeLibraryFn(HMODULE h) noexcept { ::FreeLibrary(h); }
 inline void CloseDesktopFn(HDESK h) noexcept { ::CloseDesktop(h); }
 inline void UnmapViewFn(void* p) noexcept { ::UnmapViewOfFile(p); }
 inline void FreeFn(void* p) noexcept { std::free(p); }
+inline void FCloseFn(FILE* f) noexcept { std::fclose(f); }
 } // namespace detail
 
 using unique_handle = unique_any<HANDLE, detail::CloseHandleFn>;
@@ -71,5 +73,7 @@ using unique_hdesk = unique_any<HDESK, detail::CloseDesktopFn>;
 using unique_mapview = unique_any<void*, detail::UnmapViewFn>;
 // A heap block from malloc/calloc (record blocks of the snapshot library).
 using unique_block = unique_any<void*, detail::FreeFn>;
+// A C runtime stream (record streams, text dumps).
+using unique_file = unique_any<FILE*, detail::FCloseFn>;
 
 } // namespace Tallis::ImageUpdate

@@ -18,7 +18,7 @@ std::wstring SizeText(ULONGLONG size)
 
 } // namespace
 
-TEST(Win32FileSize, TextsOfTheDesignExamples)
+TEST(Win32FileSize, TextsAtEachUnitAndItsBoundaries)
 {
     EXPECT_EQ(SizeText(0), L"0 Bytes");
     EXPECT_EQ(SizeText(1023), L"1023 Bytes");

@@ -1,3 +1,5 @@
+#include "FailingAllocation.h"
+#include "ListNodeData_FILEINFO.h"
 #include "ListNodeData_STR.h"
 #include "SortedLinkList.h"
 #include "SortedLinkList_STR.h"
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <set>
 #include <string>
 #include <thread>
@@ -203,4 +206,76 @@ TEST(ListLock, ConcurrentStringNodesGetDistinctIds)
         distinct.insert(list.begin(), list.end());
     EXPECT_EQ(distinct.size(), size_t(kThreads * kNodes));
     EXPECT_GT(*distinct.begin(), 1000);
+}
+
+TEST(ListLock, ReadersLookingUpIdsAtOnceEachFindTheirText)
+{
+    // Five readers walk one table at the same time, as SecurityText does on SharedSDPool.
+    constexpr int kEntries = 200;
+    SortedLinkList_STR table;
+    std::vector<std::pair<std::int32_t, std::wstring>> entries;
+    for (int i = 0; i < kEntries; ++i) {
+        wchar_t text[32];
+        _snwprintf(text, 32, L"D:(A;;FA;;;S-1-5-%d)", i);
+        entries.emplace_back(table.Intern(text, true), text);
+    }
+    ASSERT_NE(table.FindText(entries[0].second.c_str()), nullptr);
+    ASSERT_TRUE(table.HasSortedView());
+
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < ListLock::kReaderUnits; ++t) {
+        readers.emplace_back([&, t] {
+            for (int i = 0; i < 1000; ++i) {
+                const auto& [id, text] = entries[std::size_t((t * 37 + i * 11) % kEntries)];
+                const wchar_t* found = nullptr;
+                {
+                    const ListLock::ReadGuard read(table.Lock());
+                    found = table.TextForId(id);
+                }
+                if (!found || text != found)
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(ListLock, AdoptSecurityGivesTheReadUnitBackWhenItsCopyFails)
+{
+    // A text of its own length, so that its copy is the allocation that fails.
+    const std::wstring securityText = L"O:BAG:SYD:" + std::wstring(2999, L'X');
+    SortedLinkList_STR source;
+    const std::int32_t id = source.Intern(securityText.c_str(), true);
+
+    WIN32_FIND_DATAW entry{};
+    wcscpy(entry.cFileName, L"adopted.txt");
+    ListNodeData_FILEINFO::Block block = ListNodeData_FILEINFO::MakeFileRecord(entry, nullptr, 1);
+    ASSERT_NE(block, nullptr);
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, block.get() + ListNodeData_FILEINFO::kLengthAt, sizeof bytes);
+    std::memcpy(block.get() + ListNodeData_FILEINFO::kSecurityIdAt, &id, sizeof id);
+    ListNodeData_FILEINFO file;
+    ASSERT_TRUE(file.AdoptRecord(std::move(block), bytes));
+
+    kvotest::FailNextAllocationOf(sizeof(wchar_t) * (securityText.size() + 1));
+    EXPECT_THROW((void)file.AdoptSecurity(&source), std::bad_alloc);
+
+    // Every reader unit is back: a writer gets the table.
+    std::atomic<bool> writerIn{false};
+    std::thread writer([&] {
+        source.AcquireWrite();
+        writerIn = true;
+        source.ReleaseLock();
+    });
+    const bool entered = WaitFor([&] { return writerIn.load(); }, 3s);
+    if (!entered)
+        source.ReleaseLock(); // the unit that was lost, so that the writer can finish
+    writer.join();
+    EXPECT_TRUE(entered);
+
+    EXPECT_TRUE(file.AdoptSecurity(&source));
+    EXPECT_STREQ(ListNodeData_FILEINFO::SecurityText(file.Record()), securityText.c_str());
 }

@@ -1,4 +1,5 @@
 #include "ListNodeData_GROUPINFO.h"
+#include "RecordTestSeams.h"
 #include "RecordTestSupport.h"
 #include "RegRecordBytes.h"
 #include "RegTestSupport.h"
@@ -27,7 +28,7 @@ protected:
         auto node = ReadNode(&ListNodeData_GROUPINFO::FromStream, bytes, consumed);
         return std::unique_ptr<ListNodeData_GROUPINFO>(static_cast<ListNodeData_GROUPINFO*>(node.release()));
     }
-    void TearDown() override { ListNodeData_GROUPINFO::SetAllocatorForTest(nullptr); }
+    void TearDown() override { SetGroupAllocatorForTest(nullptr); }
 
     // 16 and 28 bytes.
     const std::string sid16 = Sid(5, {32, 544});
@@ -100,7 +101,7 @@ TEST_F(GroupInfoRecord, VersionIsNotTested)
 TEST_F(GroupInfoRecord, AllocationFailuresRaiseTheirTexts)
 {
     const PSID members[] = {const_cast<char*>(sid16.data())};
-    ListNodeData_GROUPINFO::SetAllocatorForTest([](std::size_t) -> void* { return nullptr; });
+    SetGroupAllocatorForTest([](std::size_t) -> void* { return nullptr; });
     try {
         ListNodeData_GROUPINFO group(L"G", nullptr, 1, members);
         FAIL() << "no exception";
@@ -110,7 +111,7 @@ TEST_F(GroupInfoRecord, AllocationFailuresRaiseTheirTexts)
     // The first allocation (the SID list) succeeds, the record fails.
     static int calls;
     calls = 0;
-    ListNodeData_GROUPINFO::SetAllocatorForTest([](std::size_t bytes) -> void* {
+    SetGroupAllocatorForTest([](std::size_t bytes) -> void* {
         return ++calls == 1 ? std::malloc(bytes) : nullptr;
     });
     try {
@@ -122,10 +123,12 @@ TEST_F(GroupInfoRecord, AllocationFailuresRaiseTheirTexts)
     EXPECT_EQ(calls, 2);
 }
 
-TEST_F(GroupInfoRecord, ReaderPassesTheConstructorsExceptionOn)
+TEST_F(GroupInfoRecord, ReaderReturnsNoneWhenTheConstructorRunsOutOfMemory)
 {
-    ListNodeData_GROUPINFO::SetAllocatorForTest([](std::size_t) -> void* { return nullptr; });
-    EXPECT_THROW((void)Read(GroupRecord(L"G", std::nullopt, {})), std::runtime_error);
+    SetGroupAllocatorForTest([](std::size_t) -> void* { return nullptr; });
+    std::unique_ptr<ListNodeData_GROUPINFO> node;
+    EXPECT_NO_THROW(node = Read(GroupRecord(L"G", std::nullopt, {})));
+    EXPECT_EQ(node, nullptr);
 }
 
 TEST_F(GroupInfoRecord, RecordsThatDoNotHoldTogetherAreRejected)

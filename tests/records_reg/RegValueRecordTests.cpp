@@ -1,4 +1,5 @@
 #include "ListNodeData_REGVALUE.h"
+#include "RecordTestSeams.h"
 #include "RecordTestSupport.h"
 #include "RegRecordBytes.h"
 #include "RegTestSupport.h"
@@ -56,9 +57,9 @@ TEST_F(RegValueRecord, OddDataSizeGetsAFillerByteAndTheNameStartsAt0x30)
 TEST_F(RegValueRecord, NameAtAnOddAddressIsServedFromALoggedAlignedCopy)
 {
     kvotest::LogCapture log;
-    ListNodeData_REGVALUE::SetRecordOffsetForTest(1);
+    SetValueRecordOffsetForTest(1);
     auto node = Read(Value{L"Shifted", 4, U32(7)});
-    ListNodeData_REGVALUE::SetRecordOffsetForTest(0);
+    SetValueRecordOffsetForTest(0);
     ASSERT_NE(node, nullptr);
     const wchar_t* inPlace = reinterpret_cast<const wchar_t*>(node->Record() + 0x30);
     ASSERT_EQ(reinterpret_cast<std::uintptr_t>(inPlace) % 2, 1u);

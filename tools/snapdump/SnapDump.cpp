@@ -5,6 +5,7 @@
 #include "ListNodeData.h"
 #include "ListNodeData_REGKEYINFO.h"
 #include "SortedLinkList.h"
+#include "UniqueHandles.h"
 
 #include <windows.h>
 
@@ -24,11 +25,6 @@ namespace {
 constexpr int kWhole = 0;
 constexpr int kStoppedEarly = 1;
 constexpr int kUsageOrOpen = 2;
-
-struct FileCloser {
-    void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using unique_file = std::unique_ptr<FILE, FileCloser>;
 
 void PrintUsage(FILE* to)
 {
