@@ -62,7 +62,8 @@ int main()
         TreeSize measured;
         estimate.push_back(TimeAction([&] { (void)MeasureFolderTree(source.c_str(), true, measured); }));
         if (measured.bytes != bytes || measured.files != kTreeFiles) {
-            std::printf("MeasureFolderTree counted %llu files, %llu bytes\n", measured.files, measured.bytes);
+            std::printf("MeasureFolderTree counted %llu files, %llu bytes; the tree has %d, %llu\n", measured.files,
+                        measured.bytes, kTreeFiles, bytes);
             return 1;
         }
         const std::wstring target = scratch / (L"ours" + std::to_wstring(run));
