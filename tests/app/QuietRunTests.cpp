@@ -51,6 +51,12 @@ TEST_F(QuietRun, FullRunLeavesAVerifiableResultFileAndArchive)
     const std::wstring folder = FindOutputFolder(base.Path());
     ASSERT_FALSE(folder.empty()) << run.output;
     EXPECT_EQ(run.exitCode, 0u) << run.output;
+    // Redirected output gets the status lines and the closing summary.
+    const std::vector<std::string> expectedLines = {
+        "Status: Collecting Vellocs Logs", "Status: Collecting OS Logs", "Output folder: " + kvotest::Narrow(folder),
+        "Outcome: ok (exit code 0)", "Archive: " + kvotest::Narrow(folder) + ".zip"};
+    for (const std::string& line : expectedLines)
+        EXPECT_NE(run.output.find(line), std::string::npos) << line << " in:\n" << run.output;
 
     for (const wchar_t* entry : {L"KvoVellocsDiag.log", L"VellocsLogs\\VantfsLogFile.log"})
         EXPECT_TRUE(FileExists(folder + L"\\" + entry)) << kvotest::Narrow(entry);

@@ -209,8 +209,10 @@ TEST_F(ProgramTest, NothingSelectedWarnsCreatesNothingAndStaysOpen)
 TEST_F(ProgramTest, NotEnoughSpaceShowsWhatIsNeededCreatesNothingAndStaysOpen)
 {
     // No disk has 16 TB free: the check refuses before anything is created.
-    HWND dialog = StartAndFindDialog(L"/reserve 16777216 /collect metadata");
+    kvotest::ScratchFolder base(L"ui-preset");
+    HWND dialog = StartAndFindDialog(L"/reserve 16777216 /collect metadata /out \"" + base.Path() + L"\"");
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(m_outputFolder.rfind(base.Path() + L"\\VellocsDiag_", 0), 0u) << kvotest::Narrow(m_outputFolder);
     EXPECT_FALSE(IsChecked(dialog, IDC_COLLECT_LOGS));
     EXPECT_TRUE(IsChecked(dialog, IDC_COLLECT_METADATA));
     EXPECT_FALSE(IsChecked(dialog, IDC_COLLECT_OSLOGS));
