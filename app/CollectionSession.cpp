@@ -22,14 +22,6 @@ std::wstring UtcNow()
     return FormatUtcIso8601(now);
 }
 
-std::wstring ParentFolder(const std::wstring& folder)
-{
-    const size_t separator = folder.find_last_of(L'\\');
-    if (separator == std::wstring::npos)
-        return folder;
-    return folder.substr(0, separator > 0 && folder[separator - 1] == L':' ? separator + 1 : separator);
-}
-
 std::wstring NoSpaceText(const SpaceCheck& space)
 {
     const std::wstring format = Tallis::ImageUpdate::LoadResourceString(IDS_NOT_ENOUGH_SPACE);

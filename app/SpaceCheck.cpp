@@ -17,13 +17,10 @@ std::atomic<ULONGLONG> g_estimateOverride{ULLONG_MAX};
 std::wstring ExistingAncestor(std::wstring folder)
 {
     while (!folder.empty() && !IsExistingFolder(folder.c_str())) {
-        const size_t separator = folder.find_last_of(L'\\');
-        if (separator == std::wstring::npos)
-            return {};
-        const size_t length = separator > 0 && folder[separator - 1] == L':' ? separator + 1 : separator;
-        if (length >= folder.size())
-            return {}; // a root that does not exist
-        folder.resize(length);
+        std::wstring parent = ParentFolder(folder);
+        if (parent.size() >= folder.size())
+            return {}; // a root that does not exist, or no folder at all
+        folder = std::move(parent);
     }
     return folder;
 }
@@ -50,6 +47,14 @@ bool IsSystemVolume(const std::wstring& volume)
 }
 
 } // namespace
+
+std::wstring ParentFolder(const std::wstring& folder)
+{
+    const size_t separator = folder.find_last_of(L'\\');
+    if (separator == std::wstring::npos)
+        return folder;
+    return folder.substr(0, separator > 0 && folder[separator - 1] == L':' ? separator + 1 : separator);
+}
 
 void SetEstimateForTest(ULONGLONG bytes) noexcept
 {

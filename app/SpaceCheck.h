@@ -31,6 +31,10 @@ constexpr ULONGLONG kOtherVolumeReserve = 256 * kMegabyte;
 // The space available to the caller on the volume of an existing folder; 0 when unknown.
 [[nodiscard]] ULONGLONG FreeSpaceOf(const std::wstring& folder) noexcept;
 
+// The folder that holds folder; a drive root keeps its backslash ("C:\"), and a root or a bare
+// name is its own parent.
+[[nodiscard]] std::wstring ParentFolder(const std::wstring& folder);
+
 // "1.5 GB", "300 MB", "12 KB": sizes for the user.
 [[nodiscard]] std::wstring FormatBytes(ULONGLONG bytes);
 
