@@ -5,6 +5,7 @@
 #include "ResourceStrings.h"
 #include "ResultFile.h"
 #include "WinApplication.h"
+#include "WindowsOSLogs.h"
 #include "ZipArchive.h"
 #include "resource.h"
 
@@ -88,6 +89,12 @@ RunResult DescribeRun(CVellocsDiag& holder, const SessionRequest& request, const
         collector.seconds = run.seconds;
         collector.files = run.files;
         collector.bytes = run.bytes;
+        const auto* osLogs = dynamic_cast<const CWindowsOSLogs*>(component);
+        if (osLogs && (run.outcome == CollectorRun::Outcome::Ok || run.outcome == CollectorRun::Outcome::Failed)) {
+            collector.hasScript = true;
+            collector.scriptPath = osLogs->GetScript().sourcePath;
+            collector.scriptSha256 = osLogs->GetScript().sha256;
+        }
         result.collectors.push_back(std::move(collector));
     }
     for (const RunErrorEntry& entry : outcome.details.errors)
@@ -131,6 +138,12 @@ SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& 
     SessionOutcome outcome;
     const std::wstring started = UtcNow();
     const MachineFacts machine = ReadMachineFacts();
+
+    // A base folder that could be swapped under the run is refused before anything is made.
+    if (CheckBaseFolder(ParentFolder(request.outputFolder), machine.elevated, outcome.problem) != 0) {
+        outcome.exitCode = kExitOutputFailed;
+        return outcome;
+    }
 
     // Nothing is created on a volume that the run would fill.
     std::vector<std::wstring> warnings = request.startWarnings;

@@ -76,7 +76,8 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
         }
         const std::wstring name = argument.substr(1);
         const bool takesValue = SameText(name, L"out") || SameText(name, L"collect") || SameText(name, L"timeout") ||
-                                SameText(name, L"reserve") || SameText(name, L"maxfile");
+                                SameText(name, L"reserve") || SameText(name, L"maxfile") ||
+                                SameText(name, L"script");
         std::wstring value;
         if (takesValue) {
             if (index + 1 >= argc || !argv[index + 1] || argv[index + 1][0] == L'\0') {
@@ -93,6 +94,8 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
             options.help = true;
         } else if (SameText(name, L"out")) {
             options.outBase = value;
+        } else if (SameText(name, L"script")) {
+            options.scriptPath = value;
         } else if (SameText(name, L"collect")) {
             if (!ParseCollectList(value, options.collect, error))
                 return false;
@@ -123,7 +126,7 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
 std::wstring UsageText()
 {
     return L"KvoVellocsDiag [/quiet] [/out <folder>] [/collect <list>] [/zip] [/timeout <minutes>]\n"
-           L"               [/reserve <MB>] [/maxfile <MB>] [/?]\n"
+           L"               [/reserve <MB>] [/maxfile <MB>] [/script <file>] [/?]\n"
            L"\n"
            L"  /quiet             collect without a window, a message box or the explorer\n"
            L"  /out <folder>      base folder of the output folder (default: the desktop)\n"
@@ -133,6 +136,8 @@ std::wstring UsageText()
            L"  /reserve <MB>      free space to leave on the output volume (default: 1024 MB on the\n"
            L"                     system volume, 256 MB elsewhere); the run does not start without it\n"
            L"  /maxfile <MB>      copy a larger file as its last <MB> megabytes (default: whole files)\n"
+           L"  /script <file>     run a copy of this command script for the OS logs instead of the\n"
+           L"                     carried one (named in the result file with its SHA-256)\n"
            L"  /? or /help        this text\n"
            L"\n"
            L"Exit codes:\n"

@@ -19,6 +19,8 @@ struct CommandLineOptions {
     DWORD reserveMB = 0;
     // Files larger than this many MB are copied as their last this many MB; 0: whole files.
     DWORD maxFileMB = 0;
+    // A command script to run for the OS logs instead of the carried one; empty: the carried one.
+    std::wstring scriptPath;
 };
 
 // Parses the arguments after the program name. Switches are case-insensitive and start with

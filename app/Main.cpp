@@ -7,5 +7,8 @@ CVellocsDiagTool theTool;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Before anything can load a library: every later load (the folder browser's shell extensions
+    // included) searches the system directory only, never the program's or the current folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     return theTool.Run();
 }

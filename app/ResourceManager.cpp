@@ -6,6 +6,7 @@
 
 using Tallis::ImageUpdate::GetResourceModule;
 using Tallis::ImageUpdate::SetResourceModule;
+using Tallis::ImageUpdate::SwitchToLanguageModule;
 
 namespace {
 
@@ -126,7 +127,11 @@ void CResourceManager::LoadLanguageModule()
                 continue;
             m_languageModule.reset(module);
             m_languageModulePath = path;
-            SetResourceModule(module);
+            // Its texts are format texts: one that would read other arguments is not used.
+            for (const UINT id : SwitchToLanguageModule(module)) {
+                m_warnings.push_back(L"The language module " + path + L" gives string " + std::to_wstring(id) +
+                                     L" other format fields than the program's own text, which is used instead");
+            }
             return;
         }
     }

@@ -24,6 +24,8 @@ public:
     // The file that was loaded; empty when the program's own resources are in use.
     [[nodiscard]] const std::wstring& GetLanguageModulePath() const noexcept { return m_languageModulePath; }
     [[nodiscard]] const std::wstring& GetProgramFolder() const noexcept { return m_programFolder; }
+    // One line for each string of the module that is not used (for the run's log).
+    [[nodiscard]] const std::vector<std::wstring>& GetWarnings() const noexcept { return m_warnings; }
 
     // The module's folder with its final backslash; empty when unknown.
     [[nodiscard]] static std::wstring GetModuleFolder(HMODULE module);
@@ -42,4 +44,5 @@ private:
     HMODULE m_programModule;
     Tallis::ImageUpdate::unique_hmodule m_languageModule;
     std::wstring m_languageModulePath;
+    std::vector<std::wstring> m_warnings;
 };

@@ -238,6 +238,7 @@ WPARAM CVellocsDiagDlg::RunCollection()
     request.zip = m_zip;
     request.reserveBytes = m_reserveBytes;
     request.fileSizeCap = m_fileSizeCap;
+    request.startWarnings = m_startWarnings;
     if (!m_lockWarning.empty())
         request.startWarnings.push_back(m_lockWarning);
     m_outcome = RunCollectionSession(m_holder, request);

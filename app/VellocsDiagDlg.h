@@ -11,6 +11,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CVellocsDiagDlg : public CModalDialog, public IStatusSink {
 public:
@@ -43,6 +44,7 @@ public:
     bool m_zip = false;
     std::optional<ULONGLONG> m_reserveBytes;
     ULONGLONG m_fileSizeCap = 0;
+    std::vector<std::wstring> m_startWarnings; // logged first in the run's log
 
     // The last run's outcome, once its completion has arrived; null before.
     [[nodiscard]] const SessionOutcome* GetSessionOutcome() const noexcept

@@ -115,6 +115,17 @@ bool CVellocsDiagTool::InitInstance()
         Tell(UsageText(), MB_ICONINFORMATION);
         return false;
     }
+    // Read now, so that what runs later is what was read and hashed, and a bad file creates nothing.
+    CWindowsOSLogs::Script script;
+    if (!m_options.scriptPath.empty()) {
+        if (const DWORD error = CWindowsOSLogs::ReadScript(m_options.scriptPath, script)) {
+            Tell(L"KvoVellocsDiag: /script: \"" + m_options.scriptPath + L"\" cannot be used as a script (Error:" +
+                     std::to_wstring(error) + L")\r\nKvoVellocsDiag /? lists the switches.",
+                 MB_ICONERROR);
+            SetExitCode(kExitUsage);
+            return false;
+        }
+    }
 
     INITCOMMONCONTROLSEX controls = {};
     controls.dwSize = sizeof controls;
@@ -152,9 +163,10 @@ bool CVellocsDiagTool::InitInstance()
     productLogs->selected = m_options.collect[CVellocsDiag::kProductLogs] ? 1 : 0;
     osLogs->selected = m_options.collect[CVellocsDiag::kOsLogs] ? 1 : 0;
     metadata->selected = m_options.collect[CVellocsDiag::kMetadata] ? 1 : 0;
+    osLogs->UseScript(std::move(script));
 
     if (m_options.quiet) {
-        SetExitCode(RunQuiet(holder, markerVolumeRoot, layerMode, outputFolder));
+        SetExitCode(RunQuiet(holder, markerVolumeRoot, layerMode, outputFolder, resources.GetWarnings()));
         return false;
     }
 
@@ -166,6 +178,7 @@ bool CVellocsDiagTool::InitInstance()
     if (m_options.reserveGiven)
         dialog.m_reserveBytes = ULONGLONG(m_options.reserveMB) * kMegabyte;
     dialog.m_fileSizeCap = ULONGLONG(m_options.maxFileMB) * kMegabyte;
+    dialog.m_startWarnings = resources.GetWarnings();
     if (dialog.DoModal() == -1) {
         // A language module without dialog 135 would otherwise end the program without a word.
         const DWORD error = GetLastError();
@@ -192,7 +205,7 @@ void CVellocsDiagTool::ApplySpaceOptions(SessionRequest& request) const
 }
 
 int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
-                               const std::wstring& outputFolder)
+                               const std::wstring& outputFolder, const std::vector<std::wstring>& startWarnings)
 {
     CCollectionLock lock;
     std::wstring lockWarning;
@@ -206,6 +219,7 @@ int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolume
     request.layerMode = layerMode;
     request.zip = m_options.zip;
     ApplySpaceOptions(request);
+    request.startWarnings = startWarnings;
     if (!lockWarning.empty())
         request.startWarnings.push_back(lockWarning);
 

@@ -3,6 +3,9 @@
 #include "CommandLine.h"
 #include "WinApplication.h"
 
+#include <string>
+#include <vector>
+
 class CVellocsDiag;
 struct SessionRequest;
 
@@ -19,7 +22,7 @@ private:
     void Tell(const std::wstring& text, UINT boxFlags) const;
     void ApplySpaceOptions(SessionRequest& request) const;
     int RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
-                 const std::wstring& outputFolder);
+                 const std::wstring& outputFolder, const std::vector<std::wstring>& startWarnings);
 
     CommandLineOptions m_options;
 };

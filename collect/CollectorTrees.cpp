@@ -9,6 +9,18 @@
 
 using namespace Tallis::ImageUpdate;
 
+namespace {
+
+// A source that is a link is not read through: an item not collected, named with where it leads.
+void NotFollowed(const wchar_t* what, const wchar_t* path, const wchar_t* logUnit)
+{
+    const std::wstring target = LinkTarget(path);
+    KVO_LOG(LOG_ERROR, logUnit, L"The %s %s is a link to %s: it is not followed", what, path,
+            target.empty() ? L"an unknown place" : target.c_str());
+}
+
+} // namespace
+
 int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
                         const std::function<void(const wchar_t* volumeName)>& visit)
 {
@@ -28,6 +40,11 @@ int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
     do {
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            PathBuilder link(dataFolder, L"Volumes", entry.cFileName, nullptr, false);
+            NotFollowed(L"volume folder", link.GetPath(), logUnit);
+            continue;
+        }
         visit(entry.cFileName);
         ++visited;
     } while (FindNextFileW(search.get(), &entry));
@@ -42,8 +59,11 @@ void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_
         KVO_LOG(LOG_WARN, logUnit, L"The disk is full: %s is not copied", source);
         return;
     }
+    if (IsReparsePoint(source)) {
+        NotFollowed(L"source folder", source, logUnit);
+        return;
+    }
     KVO_LOG(LOG_INFO, logUnit, L"Copying %s ==> %s", source, destination);
-    (void)CreateFolderWithRetry(destination);
     if (!PathExists(source)) {
         // The copy below still runs: it leaves the (empty) destination as the only trace.
         KVO_LOG(LOG_WARN, logUnit, L"Source folder %s not found, nothing to copy", source);
@@ -55,14 +75,31 @@ void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_
 void CollectFile(const wchar_t* what, const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
 {
     PathBuilder from(source, false);
-    if (GetFileAttributesW(from.GetLongPath()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD attributes = GetFileAttributesW(from.GetLongPath());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             KVO_LOG(LOG_WARN, logUnit, L"No %s at %s", what, source);
             return;
         }
+    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        NotFollowed(what, source, logUnit);
+        return;
     }
     (void)CopyCollectedFile(source, destination, logUnit);
+}
+
+DWORD CreateOutputFolder(const wchar_t* folder, const wchar_t* logUnit)
+{
+    const DWORD error = CreateFolderWithRetry(folder);
+    if (error == 0)
+        return 0;
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        KVO_LOG(LOG_ERROR, logUnit, L"The folder %s exists already: this run did not make it", folder);
+        return ERROR_ALREADY_EXISTS;
+    }
+    KVO_LOG(LOG_ERROR, logUnit, L"The folder %s could not be created, Error:%d", folder, int(error));
+    return error;
 }
 
 void MeasuringVisitor::File(const wchar_t*, const wchar_t* source, const wchar_t*)
@@ -70,7 +107,7 @@ void MeasuringVisitor::File(const wchar_t*, const wchar_t* source, const wchar_t
     PathBuilder from(source, false);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(from.GetLongPath(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
         return;
     ++m_size.files;
     m_size.bytes += (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

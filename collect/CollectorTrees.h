@@ -9,17 +9,23 @@
 
 // Calls visit(name) for every directory matching dataFolder\Volumes\{*}, in the order the search
 // returns them; plain files with a braced name are skipped. A missing "Volumes" folder or no match
-// visits nothing. Returns the number of folders visited.
+// visits nothing; a volume folder that is a link is not visited (an error entry). Returns the number
+// of folders visited.
 int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
                         const std::function<void(const wchar_t* volumeName)>& visit);
 
-// Creates destination, then copies the source tree into it. Neither result fails the caller: both
-// are only logged, so a support engineer can tell an empty source from a cut-short copy.
+// Copies the source tree into destination, which the copy creates. Nothing fails the caller: it is
+// only logged, so a support engineer can tell an empty source from a cut-short copy. A source that
+// is a link is not followed (an error entry names where it leads).
 void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
 
 // One file copied into the output folder under logUnit; a missing source is only a warning that
-// names it by what ("No <what> at <source>").
+// names it by what ("No <what> at <source>"); a source that is a link is an error entry.
 void CollectFile(const wchar_t* what, const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit);
+
+// Creates a collector's folder inside the output folder, which must be new: one that exists is an
+// error entry (ERROR_ALREADY_EXISTS), like any other failure. 0 or the Windows error.
+[[nodiscard]] DWORD CreateOutputFolder(const wchar_t* folder, const wchar_t* logUnit);
 
 // What a collector copies, pair by pair: Collect copies each, the size estimate measures each
 // source, so both follow the same sources and rules.

@@ -2,6 +2,8 @@
 
 #include "UniqueHandles.h"
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -62,6 +64,11 @@ std::wstring AccountName(PSID sid)
     return domain.empty() ? name : domain + L"\\" + name;
 }
 
+uint16_t ReadLittleEndian16(const BYTE* at) noexcept
+{
+    return uint16_t(at[0] | (at[1] << 8));
+}
+
 } // namespace
 
 MachineFacts ReadMachineFacts()
@@ -97,17 +104,25 @@ std::wstring ReadToolVersion()
         return {};
     const DWORD size = SizeofResource(self, found);
     const HGLOBAL loaded = LoadResource(self, found);
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    if (!data || size == 0)
+    const auto* block = static_cast<const BYTE*>(loaded ? LockResource(loaded) : nullptr);
+    if (!block)
         return {};
-    // VerQueryValueW may write into the block it reads from: query a private copy.
-    std::vector<BYTE> copy(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedLength = 0;
-    if (!VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedLength) || !fixed ||
-        fixedLength < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != 0xFEEF04BD)
+    // VS_VERSIONINFO, read without the version library: wLength, wValueLength and wType (16 bits
+    // each), the key "VS_VERSION_INFO" with its terminator, padding to 32 bits, then the fixed
+    // file information as its value.
+    constexpr size_t kValueLengthOffset = 2;
+    constexpr size_t kKeyOffset = 6;
+    constexpr wchar_t kKey[] = L"VS_VERSION_INFO";
+    constexpr size_t kFixedInfoOffset = (kKeyOffset + sizeof kKey + 3) & ~size_t(3);
+    if (size < kFixedInfoOffset + sizeof(VS_FIXEDFILEINFO) ||
+        ReadLittleEndian16(block + kValueLengthOffset) < sizeof(VS_FIXEDFILEINFO) ||
+        std::memcmp(block + kKeyOffset, kKey, sizeof kKey) != 0)
         return {};
-    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
-           std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+    VS_FIXEDFILEINFO fixed;
+    std::memcpy(&fixed, block + kFixedInfoOffset, sizeof fixed);
+    if (fixed.dwSignature != 0xFEEF04BD)
+        return {};
+    return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionMS)) +
+           L"." + std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(fixed.dwFileVersionLS));
 }

@@ -79,6 +79,23 @@ std::vector<HashedFile> HashFiles(const std::wstring& longRoot, const std::vecto
     return hashes;
 }
 
+Json CollectorDocument(const CollectorResult& c)
+{
+    Json entry = {{"name", Utf8(c.name)},
+                  {"selected", c.selected},
+                  {"available", c.available},
+                  {"outcome", Utf8(c.outcome)},
+                  {"seconds", c.seconds},
+                  {"files", c.files},
+                  {"bytes", c.bytes}};
+    if (c.hasScript) {
+        entry["script"] = c.scriptPath.empty()
+                              ? Json("carried")
+                              : Json({{"path", Utf8(c.scriptPath)}, {"sha256", Utf8(c.scriptSha256)}});
+    }
+    return entry;
+}
+
 Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files,
                    const std::vector<HashedFile>& hashes)
 {
@@ -107,13 +124,7 @@ Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files
                         {"freeAfter", result.space.freeAfter}};
     Json collectors = Json::array();
     for (const CollectorResult& c : result.collectors)
-        collectors.push_back({{"name", Utf8(c.name)},
-                              {"selected", c.selected},
-                              {"available", c.available},
-                              {"outcome", Utf8(c.outcome)},
-                              {"seconds", c.seconds},
-                              {"files", c.files},
-                              {"bytes", c.bytes}});
+        collectors.push_back(CollectorDocument(c));
     doc["collectors"] = std::move(collectors);
     Json errors = Json::array();
     for (const ErrorEntry& e : result.errors)
@@ -147,7 +158,8 @@ Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files
 
 DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes) noexcept
 {
-    unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    // A new file only: a name that is there already is never opened or written through.
+    unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file)
         return GetLastError();
@@ -204,8 +216,11 @@ DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder) noex
         const std::string text =
             BuildDocument(result, files, hashes).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 
+        // A stale temporary of an earlier write goes first; removing a name never follows a link.
+        DeleteFileW(tempPath.c_str());
         if (const DWORD error = WriteWholeFile(tempPath, text)) {
-            DeleteFileW(tempPath.c_str());
+            if (error != ERROR_FILE_EXISTS)
+                DeleteFileW(tempPath.c_str());
             return error;
         }
         if (!MoveFileExW(tempPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

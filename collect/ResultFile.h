@@ -15,6 +15,10 @@ struct CollectorResult {
     std::wstring outcome;
     double seconds = 0;
     uint64_t files = 0, bytes = 0;
+    // The OS log collector's script, once it ran: "carried", or the file given with its SHA-256.
+    bool hasScript = false;
+    std::wstring scriptPath; // empty: the carried script
+    std::wstring scriptSha256;
 };
 
 struct ErrorEntry {

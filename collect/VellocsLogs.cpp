@@ -5,9 +5,9 @@
 #include "FolderCreation.h"
 #include "LayerEnvironment.h"
 #include "PathBuilder.h"
+#include "SystemDirectory.h"
 #include "resource.h"
 
-#include <atomic>
 #include <string>
 
 using namespace Tallis::ImageUpdate;
@@ -15,34 +15,18 @@ using namespace Tallis::ImageUpdate;
 namespace {
 constexpr const wchar_t* kLogUnit = L"CVellocsLogs";
 
-UINT RealSystemDirectory(wchar_t* buffer, UINT size)
-{
-    return GetSystemDirectoryW(buffer, size);
-}
-
-std::atomic<CVellocsLogs::SystemDirectoryFn> g_systemDirectory{nullptr};
-
 // The first three characters of the system directory ("D:\"), or "C:\" when it is unknown.
 std::wstring SystemDriveRoot()
 {
-    const CVellocsLogs::SystemDirectoryFn source = g_systemDirectory.load();
-    wchar_t systemDirectory[MAX_PATH] = {};
-    const UINT length = (source ? source : RealSystemDirectory)(systemDirectory, MAX_PATH);
-    // A result of MAX_PATH or more is the size needed, and the buffer holds nothing usable.
-    if (length == 0 || length >= MAX_PATH)
+    const std::wstring systemDirectory = SystemDirectory();
+    if (systemDirectory.size() < 3)
         return L"C:\\";
-    systemDirectory[3] = L'\0';
-    return systemDirectory;
+    return systemDirectory.substr(0, 3);
 }
 
 } // namespace
 
 CVellocsLogs::CVellocsLogs() : CVellocsDiagComponent(IDS_COLLECTING_LOGS) {}
-
-void CVellocsLogs::SetSystemDirectoryForTest(SystemDirectoryFn source) noexcept
-{
-    g_systemDirectory.store(source);
-}
 
 void CVellocsLogs::VisitSources(const wchar_t* logsFolder, const wchar_t* markerVolumeRoot, INT32 layerMode,
                                 ISourceVisitor& visitor)
@@ -80,7 +64,9 @@ INT32 CVellocsLogs::Collect(const wchar_t* outputFolder, const wchar_t* markerVo
         return 0;
 
     PathBuilder logsFolder(outputFolder, kOutputFolderName, false);
-    (void)CreateFolderWithRetry(logsFolder.GetPath());
+    // Nothing of this run goes into a folder that it did not make.
+    if (CreateOutputFolder(logsFolder.GetPath(), kLogUnit) == ERROR_ALREADY_EXISTS)
+        return 1;
     CopyingVisitor copy(kLogUnit);
     VisitSources(logsFolder.GetPath(), markerVolumeRoot, layerMode, copy);
     return 1;

@@ -19,10 +19,6 @@ public:
     static constexpr const wchar_t* kDeliveryModeFolder = L"ServiceLogs-DeliveryMode";
     static constexpr const wchar_t* kCreationModeFolder = L"ServiceLogs-CreationMode";
 
-    // Test seam: where the system directory comes from, so that another system drive and a
-    // failing lookup can be exercised. Null restores GetSystemDirectoryW.
-    using SystemDirectoryFn = UINT (*)(wchar_t* buffer, UINT size);
-    static void SetSystemDirectoryForTest(SystemDirectoryFn source) noexcept;
 
 private:
     // The driver log and the service log trees, with their places below logsFolder.

@@ -1,7 +1,12 @@
 #include "WindowsOSLogs.h"
 
+#include "CngApi.h"
 #include "DiagnosticLog.h"
+#include "FileHash.h"
+#include "FileSystem.h"
 #include "PathBuilder.h"
+#include "PrivateSecurity.h"
+#include "SystemDirectory.h"
 #include "UniqueHandles.h"
 #include "resource.h"
 
@@ -33,35 +38,86 @@ SYSTEMTIME CurrentLocalTime() noexcept
     return now;
 }
 
-// The same sharing as a runtime read-only open, so a script that another reader holds still counts.
-bool FileOpensForReading(const wchar_t* path) noexcept
-{
-    unique_hfile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.is_valid();
-}
-
-// Deletes the script file at scope exit when the collector wrote it, whatever path leaves Collect.
-class WrittenScript {
+// The collector's own folder below the temporary folder, which every account may write to: a
+// name no one can guess, made new with a DACL for SYSTEM, Administrators and the running account
+// only, and removed with everything in it when the collector is done, on every path.
+class WorkFolder {
 public:
-    explicit WrittenScript(PathBuilder& path) noexcept : m_path(path) {}
-    WrittenScript(const WrittenScript&) = delete;
-    WrittenScript& operator=(const WrittenScript&) = delete;
-    ~WrittenScript()
+    WorkFolder() = default;
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    ~WorkFolder()
     {
-        if (!m_written)
+        if (m_path.empty())
             return;
-        if (!DeleteFileW(m_path.GetLongPath())) {
-            const DWORD error = GetLastError();
-            KVO_LOG(LOG_WARN, kLogUnit, L"DeleteFile %s failed, Error:%d", m_path.GetPath(), int(error));
-        }
+        if (const DWORD error = RemoveFolderTree(m_path.c_str()))
+            KVO_LOG(LOG_WARN, kLogUnit, L"The folder %s could not be removed, Error:%d", m_path.c_str(), int(error));
     }
-    void MarkWritten() noexcept { m_written = true; }
+
+    [[nodiscard]] DWORD Create(const wchar_t* tempFolder)
+    {
+        DWORD error = ERROR_ALREADY_EXISTS;
+        for (int attempt = 0; attempt < 4 && error == ERROR_ALREADY_EXISTS; ++attempt) {
+            std::wstring random;
+            if ((error = RandomHex(16, random)) != 0)
+                break;
+            PathBuilder candidate(tempFolder, (CWindowsOSLogs::kWorkFolderPrefix + random).c_str(), false);
+            error = CreatePrivateFolder(candidate.GetLongPath());
+            if (error == 0)
+                m_path = candidate.GetPath();
+        }
+        if (error != 0)
+            KVO_LOG(LOG_ERROR, kLogUnit, L"A private folder could not be created in %s, Error:%d", tempFolder,
+                    int(error));
+        return error;
+    }
+    [[nodiscard]] const std::wstring& Path() const noexcept { return m_path; }
 
 private:
-    PathBuilder& m_path;
-    bool m_written = false;
+    std::wstring m_path;
 };
+
+// Writes the bytes to a new file through a mapping of exactly their size. 0 or the error.
+DWORD WriteNewFile(const wchar_t* path, const void* bytes, DWORD size) noexcept
+{
+    PrivateSecurity security;
+    (void)security.Build(); // without it the file takes the private folder's entries
+    unique_hfile file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, security.Attributes(), CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateFile %s failed, Error:%d", path, int(error));
+        return error;
+    }
+    unique_handle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READWRITE, 0, size, nullptr));
+    if (!mapping) {
+        const DWORD error = GetLastError();
+        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateFileMapping of %d bytes failed for %s, Error:%d", int(size), path,
+                int(error));
+        return error;
+    }
+    unique_mapview view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (!view) {
+        const DWORD error = GetLastError();
+        KVO_LOG(LOG_ERROR, kLogUnit, L"MapViewOfFile failed for %s, Error:%d", path, int(error));
+        return error;
+    }
+    std::memcpy(view.get(), bytes, size);
+    return ERROR_SUCCESS;
+}
+
+// cmd reads a batch file again while it runs it: held open with read sharing only, the script
+// cannot be changed under it until it has ended.
+unique_hfile HoldForReading(const wchar_t* path) noexcept
+{
+    unique_hfile file(
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        KVO_LOG(LOG_ERROR, kLogUnit, L"The script %s could not be held open, Error:%d", path, int(error));
+    }
+    return file;
+}
 
 // A job that ends the script's whole process tree on timeout, and with the collector's last handle.
 unique_handle CreateKillOnCloseJob() noexcept
@@ -92,9 +148,15 @@ void EndScriptProcesses(HANDLE job, HANDLE process) noexcept
     WaitForSingleObject(process, kTerminationWaitMs);
 }
 
-// Starts the command line on the collector's desktop (or the current one) and waits for its end.
-INT32 RunScript(std::wstring& commandLine, bool onOwnDesktop)
+// Starts cmd.exe from the system directory with the command line, in the private folder, on the
+// collector's desktop (or the current one), and waits for its end.
+INT32 RunScript(std::wstring& commandLine, const std::wstring& currentFolder, bool onOwnDesktop)
 {
+    const std::wstring interpreter = SystemProgramPath(L"cmd.exe");
+    if (interpreter.empty()) {
+        KVO_LOG(LOG_ERROR, kLogUnit, L"The system directory is unknown: cmd.exe cannot be started");
+        return 0;
+    }
     wchar_t desktopName[32];
     wcscpy(desktopName, CWindowsOSLogs::kDesktopName);
     STARTUPINFOW startup;
@@ -106,10 +168,11 @@ INT32 RunScript(std::wstring& commandLine, bool onOwnDesktop)
     unique_handle job = CreateKillOnCloseJob();
     // Suspended, so that nothing the script starts can escape the job before it is assigned.
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &started)) {
+    if (!CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        currentFolder.c_str(), &startup, &started)) {
         const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateProcess failed for %s, Error:%d", commandLine.c_str(), int(error));
+        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateProcess failed for %s (%s), Error:%d", interpreter.c_str(),
+                commandLine.c_str(), int(error));
         return 0;
     }
     unique_handle process(started.hProcess);
@@ -148,6 +211,17 @@ INT32 RunScript(std::wstring& commandLine, bool onOwnDesktop)
     }
     EndScriptProcesses(job.get(), process.get());
     return 0;
+}
+
+// Only what this run wrote is run: a script that someone left in the temporary folder, which
+// every account may write to, stays as it is.
+void WarnOfPlantedScript(const wchar_t* tempFolder)
+{
+    PathBuilder planted(tempFolder, CWindowsOSLogs::kScriptFileName, false);
+    if (GetFileAttributesW(planted.GetLongPath()) == INVALID_FILE_ATTRIBUTES)
+        return;
+    KVO_LOG(LOG_WARN, kLogUnit, L"%s was not written by this tool and is not run; a script of your own runs with "
+            L"/script <file>", planted.GetPath());
 }
 
 } // namespace
@@ -205,6 +279,54 @@ std::wstring CWindowsOSLogs::FormatCutoffDate(const SYSTEMTIME& localNow)
     return std::wstring(text, written);
 }
 
+DWORD CWindowsOSLogs::ReadScript(const std::wstring& path, Script& script)
+{
+    script = Script{};
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return GetLastError();
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed)
+        return length == 0 ? GetLastError() : DWORD(ERROR_BUFFER_OVERFLOW);
+    full.resize(length);
+
+    PathBuilder file(full.c_str(), false);
+    unique_hfile in(CreateFileW(file.GetLongPath(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!in)
+        return GetLastError();
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(in.get(), &size))
+        return GetLastError();
+    if (size.QuadPart == 0)
+        return ERROR_INVALID_DATA;
+    if (size.QuadPart > LONGLONG(kMaxScriptBytes))
+        return ERROR_FILE_TOO_LARGE;
+    std::string bytes(size_t(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!ReadFile(in.get(), bytes.data(), DWORD(bytes.size()), &read, nullptr))
+        return GetLastError();
+    bytes.resize(read);
+    if (bytes.empty())
+        return ERROR_INVALID_DATA;
+    FileHasher hasher;
+    if (const DWORD error = hasher.Sha256(bytes.data(), bytes.size(), script.sha256))
+        return error;
+    script.sourcePath = full;
+    script.bytes = std::move(bytes);
+    return 0;
+}
+
+std::wstring CWindowsOSLogs::CommandLineFor(const std::wstring& scriptPath, const std::wstring& cutoffDate)
+{
+    const std::wstring quoted = L"\"" + scriptPath + L"\" -cd " + cutoffDate;
+    if (scriptPath.find_first_of(L"&<>()@^|") == std::wstring::npos)
+        return L"cmd.exe /k " + quoted;
+    // /s: cmd takes what lies between the first and the last quote as it is.
+    return L"cmd.exe /s /k \"" + quoted + L"\"";
+}
+
 DWORD CWindowsOSLogs::ExtractScript(const wchar_t* path) noexcept
 {
     const HMODULE module = GetModuleHandleW(nullptr);
@@ -221,30 +343,14 @@ DWORD CWindowsOSLogs::ExtractScript(const wchar_t* path) noexcept
         KVO_LOG(LOG_ERROR, kLogUnit, L"LoadResource failed for the OS log script, Error:%d", int(error));
         return error ? error : ERROR_RESOURCE_DATA_NOT_FOUND;
     }
-    const DWORD size = SizeofResource(module, found);
+    return WriteNewFile(path, bytes, SizeofResource(module, found));
+}
 
-    unique_hfile file(CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateFile %s failed, Error:%d", path, int(error));
-        return error;
-    }
-    unique_handle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READWRITE, 0, size, nullptr));
-    if (!mapping) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateFileMapping of %d bytes failed for %s, Error:%d", int(size), path,
-                int(error));
-        return error;
-    }
-    unique_mapview view(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
-    if (!view) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"MapViewOfFile failed for %s, Error:%d", path, int(error));
-        return error;
-    }
-    std::memcpy(view.get(), bytes, size);
-    return ERROR_SUCCESS;
+DWORD CWindowsOSLogs::WriteScript(const wchar_t* path) const noexcept
+{
+    if (m_script.sourcePath.empty())
+        return ExtractScript(path);
+    return WriteNewFile(path, m_script.bytes.data(), DWORD(m_script.bytes.size()));
 }
 
 INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*markerVolumeRoot*/,
@@ -259,28 +365,31 @@ INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*
                 int(tempChars == 0 ? tempError : ERROR_INSUFFICIENT_BUFFER));
         return 0;
     }
+    WarnOfPlantedScript(tempFolder);
 
-    PathBuilder script(tempFolder, kScriptFileName, false);
-    WrittenScript cleanup(script);
-    if (FileOpensForReading(script.GetLongPath())) {
-        KVO_LOG(LOG_INFO, kLogUnit, L"Running the OS log script found at %s unchanged", script.GetPath());
-    } else {
-        if (ExtractScript(script.GetLongPath()) != ERROR_SUCCESS)
-            return 0;
-        cleanup.MarkWritten();
+    WorkFolder folder;
+    if (folder.Create(tempFolder) != 0)
+        return 0;
+    PathBuilder script(folder.Path().c_str(), kScriptFileName, false);
+    if (WriteScript(script.GetLongPath()) != ERROR_SUCCESS)
+        return 0;
+    const unique_hfile held = HoldForReading(script.GetLongPath());
+    if (!held)
+        return 0;
+    if (m_script.sourcePath.empty())
         KVO_LOG(LOG_INFO, kLogUnit, L"Wrote the OS log script to %s", script.GetPath());
-    }
+    else
+        KVO_LOG(LOG_INFO, kLogUnit, L"Wrote a copy of %s (SHA-256 %s) to %s", m_script.sourcePath.c_str(),
+                m_script.sha256.c_str(), script.GetPath());
 
-    std::wstring commandLine =
-        L"cmd.exe /k \"" + std::wstring(script.GetPath()) + L"\" -cd " + FormatCutoffDate(CurrentLocalTime());
-
+    std::wstring commandLine = CommandLineFor(script.GetPath(), FormatCutoffDate(CurrentLocalTime()));
     unique_hdesk desktop(CreateDesktopW(kDesktopName, nullptr, nullptr, 0, DESKTOP_CREATEWINDOW, nullptr));
     if (!desktop) {
         const DWORD error = GetLastError();
         KVO_LOG(LOG_WARN, kLogUnit, L"CreateDesktop %s failed, Error:%d; the script runs on the current desktop",
                 kDesktopName, int(error));
     }
-    const INT32 result = RunScript(commandLine, desktop.is_valid());
+    const INT32 result = RunScript(commandLine, folder.Path(), desktop.is_valid());
     desktop.reset();
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The OS log collector: writes the carried command script to the temporary folder and runs it
-// on a desktop of its own; the script fills "OSLogs" below %VELLOCS_OUTDIR%.
+// The OS log collector: writes the command script into a folder of its own below the temporary
+// folder and runs it there on a desktop of its own; the script fills "OSLogs" below
+// %VELLOCS_OUTDIR%.
 #include "VellocsDiagComponent.h"
 
 #include <windows.h>
@@ -9,12 +10,21 @@
 
 class CWindowsOSLogs : public CVellocsDiagComponent {
 public:
+    // A script to run instead of the carried one (/script): its bytes as they were read when the
+    // run was asked for, so that what runs is what was hashed.
+    struct Script {
+        std::wstring sourcePath; // empty: the carried script
+        std::string bytes;
+        std::wstring sha256;
+    };
+
     // Loads the name (string 102); raises StringLoadError when it is missing.
     CWindowsOSLogs();
     ~CWindowsOSLogs() override;
 
     // Ignores its arguments. 1 when the script's process ran to its end within the time limit,
-    // 0 when the temporary folder, the script file, the start or the wait failed.
+    // 0 when the temporary folder, the private folder, the script file, the start or the wait
+    // failed.
     INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override;
     // The files the script copies (the two setup logs, the raw event logs) and a fixed allowance
     // for what it makes: the event-log queries and the system report.
@@ -23,21 +33,35 @@ public:
     // system report of some MiB.
     static constexpr ULONGLONG kGeneratedAllowanceBytes = 200ull << 20;
 
+    // Reads a script given with /script: a regular file of at most kMaxScriptBytes that is not
+    // empty, with its full path and SHA-256. 0 or the Windows error.
+    [[nodiscard]] static DWORD ReadScript(const std::wstring& path, Script& script);
+    static constexpr DWORD kMaxScriptBytes = 4u << 20;
+
+    void UseScript(Script script) { m_script = std::move(script); }
+    [[nodiscard]] const Script& GetScript() const noexcept { return m_script; }
+
     static constexpr UINT kScriptResourceId = 140;
     static constexpr const wchar_t* kScriptResourceType = L"BINARY";
     static constexpr const wchar_t* kScriptFileName = L"OSStats.bat";
     static constexpr const wchar_t* kDesktopName = L"VELLOCS_STAT_COLLECTION";
+    // The private folder's name: this prefix and 32 random hex digits.
+    static constexpr const wchar_t* kWorkFolderPrefix = L"KvoVellocsDiag-";
     static constexpr DWORD kTempPathChars = 260;
     static constexpr int kCutoffDays = 30;
     static constexpr size_t kCutoffDateChars = 24;
-    // A script that never exits (a foreign or truncated OSStats.bat) must not hold the run forever.
+    // A script that never exits (a foreign or truncated script) must not hold the run forever.
     static constexpr DWORD kDefaultScriptTimeoutMs = 30 * 60 * 1000;
 
     // The cut-off date for a local time: 30 days before its date, as "YYYYMMDD000000.000000-60".
     [[nodiscard]] static std::wstring FormatCutoffDate(const SYSTEMTIME& localNow);
 
-    // Writes resource 140 of the program's own module to path. 0 or the failing call's error code;
-    // a file created before a failing step stays.
+    // cmd.exe /k "<script>" -cd <date>, or cmd's /s form where the path holds one of &<>()@^|,
+    // whose quotes /k alone would strip: cmd.exe /s /k ""<script>" -cd <date>".
+    [[nodiscard]] static std::wstring CommandLineFor(const std::wstring& scriptPath, const std::wstring& cutoffDate);
+
+    // Writes resource 140 of the program's own module to a new file at path (never an existing
+    // one). 0 or the failing call's error code; a file created before a failing step stays.
     [[nodiscard]] static DWORD ExtractScript(const wchar_t* path) noexcept;
 
     // The wait limit of the script, for every later run (/timeout).
@@ -46,4 +70,9 @@ public:
     // Test seam: the source of the local time (null restores GetLocalTime).
     using LocalTimeFn = SYSTEMTIME (*)();
     static void SetLocalTimeForTest(LocalTimeFn source) noexcept;
+
+private:
+    [[nodiscard]] DWORD WriteScript(const wchar_t* path) const noexcept;
+
+    Script m_script;
 };

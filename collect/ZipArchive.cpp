@@ -1,7 +1,9 @@
 #include "ZipArchive.h"
 
+#include "CngApi.h"
 #include "DiagnosticLog.h"
 #include "OutputTree.h"
+#include "PrivateSecurity.h"
 #include "UniqueHandles.h"
 
 #include <zlib.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -73,14 +76,29 @@ void Store64(BYTE* at, uint64_t value)
 // a file that fails half way is dropped by rewinding to its header.
 class ZipWriter {
 public:
-    DWORD Create(const std::wstring& path) noexcept
+    // A new file beside the archive's final name, private to the run: <final>.partial, or, when that
+    // name is taken (by anything, a planted link included), <final>.<random>.partial. partialPath
+    // is set only to a file this call created.
+    DWORD Create(const std::wstring& finalPath, std::wstring& partialPath)
     {
-        m_file.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
-        if (!m_file)
-            return GetLastError();
-        m_buffer.reserve(kFlushAt * 2);
-        return 0;
+        PrivateSecurity security;
+        if (const DWORD error = security.Build())
+            return error;
+        DWORD error = ERROR_FILE_EXISTS;
+        for (int attempt = 0; attempt < 4 && error == ERROR_FILE_EXISTS; ++attempt) {
+            std::wstring random;
+            if (attempt > 0 && (error = RandomHex(8, random)) != 0)
+                return error;
+            const std::wstring candidate = finalPath + (random.empty() ? L"" : L"." + random) + L".partial";
+            m_file.reset(CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, security.Attributes(), CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            error = m_file ? 0 : GetLastError();
+            if (error == 0)
+                partialPath = candidate;
+        }
+        if (error == 0)
+            m_buffer.reserve(kFlushAt * 2);
+        return error;
     }
     [[nodiscard]] uint64_t Position() const noexcept { return m_flushed + m_buffer.size(); }
 
@@ -517,10 +535,51 @@ private:
     std::vector<CentralEntry> m_entries;
 };
 
-// Writes the whole archive to partialPath. Returns a failure of the archive itself; a file left out
-// only sets firstSkip. The tree is listed before the archive is created, so an archive placed inside
-// the folder does not pack itself.
-DWORD Pack(const std::wstring& root, const std::wstring& partialPath, ZipArchiveReport& report, DWORD& firstSkip)
+// "\\?\C:\out\VellocsDiag_123" -> "VellocsDiag_123"; a drive root has no name of its own.
+std::wstring TopName(const std::wstring& root)
+{
+    std::wstring top = root.substr(root.find_last_of(L'\\') + 1);
+    if (top.empty() || top.back() == L':')
+        top.clear();
+    return top;
+}
+
+// Adds every entry of the tree; a file or folder that cannot be read is left out through skip.
+// Returns a failure of the archive itself.
+DWORD PackEntries(Packer& packer, const std::wstring& root, const std::vector<TreeEntry>& tree,
+                  const std::string& prefix, const std::function<void(const std::wstring&, DWORD)>& skip)
+{
+    for (const TreeEntry& entry : tree) {
+        std::wstring name = entry.relativePath;
+        std::replace(name.begin(), name.end(), L'\\', L'/');
+        const std::wstring path = root + L"\\" + entry.relativePath;
+        const std::string entryName = prefix + Utf8(name);
+        // The header keeps a name's length in 16 bits.
+        if (entryName.size() >= 0xFFFF) {
+            skip(path, ERROR_FILENAME_EXCED_RANGE);
+            continue;
+        }
+        if (entry.folder) {
+            if (const DWORD error = packer.AddFolder(entryName, entry.lastWrite))
+                return error;
+            if (entry.error != 0)
+                skip(path, entry.error);
+            continue;
+        }
+        const PackResult packed = packer.AddFile(entryName, path, entry.lastWrite);
+        if (packed.writeError != 0)
+            return packed.writeError;
+        if (packed.readError != 0)
+            skip(path, packed.readError);
+    }
+    return 0;
+}
+
+// Writes the whole archive to a new private file beside finalPath (partialPath tells which).
+// Returns a failure of the archive itself; a file left out only sets firstSkip. The tree is listed
+// before the archive is created, so an archive placed inside the folder does not pack itself.
+DWORD Pack(const std::wstring& root, const std::wstring& finalPath, std::wstring& partialPath,
+           ZipArchiveReport& report, DWORD& firstSkip)
 {
     std::vector<TreeEntry> tree;
     if (const DWORD error = ListTreeEntries(root, tree))
@@ -530,16 +589,10 @@ DWORD Pack(const std::wstring& root, const std::wstring& partialPath, ZipArchive
         return GetLastError();
     if (!(rootData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return ERROR_DIRECTORY;
-
-    // "\\?\C:\out\VellocsDiag_123" -> "VellocsDiag_123"; a drive root has no name of its own.
-    const size_t slash = root.find_last_of(L'\\');
-    std::wstring top = root.substr(slash + 1);
-    if (top.empty() || top.back() == L':')
-        top.clear();
-    const std::string prefix = top.empty() ? std::string() : Utf8(top) + "/";
+    const std::wstring top = TopName(root);
 
     ZipWriter writer;
-    if (const DWORD error = writer.Create(partialPath))
+    if (const DWORD error = writer.Create(finalPath, partialPath))
         return error;
     Packer packer(writer, report);
     if (!packer.Ready())
@@ -551,32 +604,9 @@ DWORD Pack(const std::wstring& root, const std::wstring& partialPath, ZipArchive
         if (firstSkip == 0)
             firstSkip = error;
     };
-
-    DWORD error = 0;
-    if (!top.empty())
-        error = packer.AddFolder(Utf8(top), rootData.ftLastWriteTime);
-    for (size_t i = 0; error == 0 && i < tree.size(); ++i) {
-        const TreeEntry& entry = tree[i];
-        std::wstring name = entry.relativePath;
-        std::replace(name.begin(), name.end(), L'\\', L'/');
-        const std::wstring path = root + L"\\" + entry.relativePath;
-        const std::string entryName = prefix + Utf8(name);
-        // The header keeps a name's length in 16 bits.
-        if (entryName.size() >= 0xFFFF) {
-            skip(path, ERROR_FILENAME_EXCED_RANGE);
-            continue;
-        }
-        if (entry.folder) {
-            error = packer.AddFolder(entryName, entry.lastWrite);
-            if (error == 0 && entry.error != 0)
-                skip(path, entry.error);
-            continue;
-        }
-        const PackResult packed = packer.AddFile(entryName, path, entry.lastWrite);
-        error = packed.writeError;
-        if (error == 0 && packed.readError != 0)
-            skip(path, packed.readError);
-    }
+    DWORD error = top.empty() ? 0 : packer.AddFolder(Utf8(top), rootData.ftLastWriteTime);
+    if (error == 0)
+        error = PackEntries(packer, root, tree, top.empty() ? std::string() : Utf8(top) + "/", skip);
     if (error == 0)
         error = packer.WriteDirectory();
     if (error == 0)
@@ -608,21 +638,22 @@ DWORD CreateZipArchive(const wchar_t* folder, const wchar_t* zipPath, ZipArchive
         const std::wstring finalPath = FullLongPath(zipPath);
         if (root.empty() || finalPath.empty())
             return ERROR_INVALID_PARAMETER;
-        partialPath = finalPath + L".partial";
-
-        // A failed run must not leave an older archive that passes for this one.
+        // A failed run must not leave an older archive that passes for this one. Deleting a link
+        // removes the link, never what it leads to.
         if (!DeleteFileW(finalPath.c_str())) {
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
                 return error;
         }
         DWORD firstSkip = 0;
-        DWORD error = Pack(root, partialPath, report, firstSkip);
+        DWORD error = Pack(root, finalPath, partialPath, report, firstSkip);
+        // The rename replaces whatever took the final name meanwhile; it never writes through a link.
         if (error == 0 &&
             !MoveFileExW(partialPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             error = GetLastError();
         if (error != 0) {
-            DeleteFileW(partialPath.c_str());
+            if (!partialPath.empty())
+                DeleteFileW(partialPath.c_str());
             return error;
         }
         report.archiveWritten = true;

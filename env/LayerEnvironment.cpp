@@ -1,13 +1,25 @@
 #include "LayerEnvironment.h"
 
 #include "DiagnosticLog.h"
-#include "FileSystem.h"
 #include "PathBuilder.h"
 #include "UniqueHandles.h"
 
 #include <shlobj.h>
 
 using namespace Tallis::ImageUpdate;
+
+namespace {
+
+// Only the product writes its markers, as files: any account may create a folder in a drive root,
+// and a link may lead anywhere.
+bool IsRegularFile(const wchar_t* path) noexcept
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
+} // namespace
 
 DWORD ReadLayerVirtualizationMode(DWORD& mode) noexcept
 {
@@ -57,7 +69,7 @@ const wchar_t* FindMarkerVolume(std::wstring& root)
         const wchar_t candidate[] = {drive[0], L':', L'\\', L'\0'};
         for (const wchar_t* marker : kMarkerFiles) {
             PathBuilder markerPath(candidate, marker, false);
-            if (PathExists(markerPath.GetPath())) {
+            if (IsRegularFile(markerPath.GetLongPath())) {
                 root = candidate;
                 return root.c_str();
             }

@@ -18,7 +18,8 @@ constexpr const wchar_t* kMarkerFiles[] = {
 // 0 on success; the mode is 0 unless the value could be read.
 [[nodiscard]] DWORD ReadLayerVirtualizationMode(DWORD& mode) noexcept;
 
-// The first drive (in the system's order) whose root carries a marker: "X:\" in root, or null.
+// The first drive (in the system's order) whose root carries a marker as a regular file (not a
+// folder, not a link): "X:\" in root, or null.
 const wchar_t* FindMarkerVolume(std::wstring& root);
 
 // The common application data folder + "Korvane" + name; left unchanged when it is unknown.

@@ -37,7 +37,7 @@ DWORD CopyTail(const wchar_t* source, const wchar_t* destination, ULONGLONG size
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in)
         return GetLastError();
-    unique_hfile out(CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_hfile out(CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out)
         return GetLastError();
     LARGE_INTEGER start;
@@ -64,6 +64,11 @@ DWORD CopyTail(const wchar_t* source, const wchar_t* destination, ULONGLONG size
     if (GetFileTime(in.get(), &created, &accessed, &written))
         SetFileTime(out.get(), nullptr, nullptr, &written);
     return 0;
+}
+
+bool IsExistingNameError(DWORD error) noexcept
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
 } // namespace
@@ -109,7 +114,7 @@ DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const
         const bool truncate = policy.sizeCap != 0 && size > policy.sizeCap;
         if (truncate)
             error = CopyTail(fromLong, toLong, size, policy.sizeCap);
-        else if (!CopyFileW(fromLong, toLong, FALSE))
+        else if (!CopyFileW(fromLong, toLong, TRUE))
             error = GetLastError();
 
         if (error == 0) {
@@ -126,8 +131,10 @@ DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const
             }
             return 0;
         }
-        // Whatever the copy left (Wine leaves a cut-short file on a full disk) must not pass for the file.
-        DeleteFileW(toLong);
+        // Whatever the copy left (Wine leaves a cut-short file on a full disk) must not pass for the file;
+        // a destination that was there before is not ours to remove, whatever it is.
+        if (!IsExistingNameError(error))
+            DeleteFileW(toLong);
         if (IsDiskFullError(error))
             g_diskFull.store(true);
         KVO_LOG(LOG_ERROR, logUnit, L"CopyFile %s ==> %s failed, Error:%d", from.GetPath(), to.GetPath(), int(error));

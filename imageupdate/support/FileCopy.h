@@ -1,5 +1,5 @@
 #pragma once
-// One file copied as the collectors copy it: overwriting, no cut-short copy left behind, a size cap
+// One file copied as the collectors copy it: into a new file only, no cut-short copy left behind, a size cap
 // that keeps the end of a large log, and a latch for a full disk that ends the whole collection.
 #include <windows.h>
 
@@ -25,8 +25,10 @@ struct CopyPolicy {
 };
 void SetCopyPolicy(const CopyPolicy& policy) noexcept;
 
-// Copies source to destination (both plain paths; long forms are made here). A file larger than
-// the cap is copied as its last sizeCap bytes. A failed copy leaves no destination file. A copy
+// Copies source to destination (both plain paths; long forms are made here). The destination must
+// be new: a name that exists (a file, a folder, a link) is never opened, written or removed, and
+// gives ERROR_FILE_EXISTS. A file larger than the cap is copied as its last sizeCap bytes. A
+// failed copy leaves no destination file of its own. A copy
 // that fails because the disk is full sets the latch below. 0 or the Windows error; the failure
 // is logged as "CopyFile <source> ==> <destination> failed, Error:<code>" under logUnit.
 [[nodiscard]] DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination,

@@ -50,8 +50,16 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
     PathBuilder sourceFolder(source, false);
     PathBuilder destinationFolder(destination, false);
 
-    if (DestinationNeedsCreation(destinationFolder.GetPath()))
-        (void)CreateFolderWithRetry(destinationFolder.GetPath());
+    // Every folder of the destination is this run's own. One that is there already may be anything,
+    // a link planted by another account included: nothing is copied into it.
+    if (DestinationNeedsCreation(destinationFolder.GetPath())) {
+        const DWORD error = CreateFolderWithRetry(destinationFolder.GetPath());
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The destination folder %s exists already: nothing is copied into it",
+                    destinationFolder.GetPath());
+            return ERROR_ALREADY_EXISTS;
+        }
+    }
 
     PathBuilder pattern(sourceFolder.GetPath(), L"*.*", false);
     WIN32_FIND_DATAW entry;
@@ -118,13 +126,119 @@ DWORD MeasureTree(const wchar_t* folder, bool recurse, TreeSize& size)
     return firstError;
 }
 
+bool IsLinkedRoot(const wchar_t* path)
+{
+    PathBuilder root(path, false);
+    const DWORD attributes = GetFileAttributesW(root.GetLongPath());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::wstring WithoutLongPrefix(const wchar_t* path)
+{
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0)
+        return std::wstring(L"\\\\") + (path + 8);
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0)
+        return path + 4;
+    return path;
+}
+
+// A folder link is removed as the link itself, opened as such: never what it leads to.
+DWORD RemoveLink(const wchar_t* longPath)
+{
+    unique_hfile link(CreateFileW(longPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!link)
+        return GetLastError();
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof disposition))
+        return GetLastError();
+    return 0;
+}
+
+DWORD RemoveTree(const wchar_t* folder)
+{
+    PathBuilder pattern(folder, L"*", false);
+    WIN32_FIND_DATAW entry;
+    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
+    DWORD firstError = 0;
+    if (search) {
+        do {
+            if (IsDotEntry(entry.cFileName))
+                continue;
+            PathBuilder item(folder, entry.cFileName, false);
+            const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (isFolder && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                KeepFirst(firstError, RemoveLink(item.GetLongPath()));
+                continue;
+            }
+            if (isFolder) {
+                KeepFirst(firstError, RemoveTree(item.GetPath()));
+                continue;
+            }
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesW(item.GetLongPath(), entry.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+            if (!DeleteFileW(item.GetLongPath()))
+                KeepFirst(firstError, GetLastError());
+        } while (FindNextFileW(search.get(), &entry));
+    }
+    search.reset();
+    PathBuilder self(folder, false);
+    if (!RemoveDirectoryW(self.GetLongPath()))
+        KeepFirst(firstError, GetLastError());
+    return firstError;
+}
+
 } // namespace
+
+bool IsReparsePoint(const wchar_t* path) noexcept
+{
+    if (!path || path[0] == L'\0')
+        return false;
+    try {
+        return IsLinkedRoot(path);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+std::wstring LinkTarget(const wchar_t* path)
+{
+    PathBuilder link(path, false);
+    // Opened with the link followed: the handle is the target's, and its name is where it leads.
+    unique_hfile target(CreateFileW(link.GetLongPath(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!target)
+        return {};
+    const DWORD needed = GetFinalPathNameByHandleW(target.get(), nullptr, 0, FILE_NAME_NORMALIZED);
+    if (needed == 0)
+        return {};
+    std::wstring name(needed, L'\0');
+    const DWORD length = GetFinalPathNameByHandleW(target.get(), name.data(), needed, FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= needed)
+        return {};
+    name.resize(length);
+    return WithoutLongPrefix(name.c_str());
+}
+
+DWORD RemoveFolderTree(const wchar_t* path) noexcept
+{
+    if (!path || path[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    try {
+        return RemoveTree(path);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
 
 DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noexcept
 {
     if (!folder || folder[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
+        // A link as the root is not followed, as the copy does not follow it.
+        if (IsLinkedRoot(folder))
+            return kErrorStoppedOnLink;
         return MeasureTree(folder, recurse, size);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -172,6 +286,12 @@ DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool rec
     if (!source || !destination || source[0] == L'\0' || destination[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
+        if (IsLinkedRoot(source)) {
+            const std::wstring target = LinkTarget(source);
+            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The source folder %s is a link to %s: it is not followed", source,
+                    target.empty() ? L"an unknown place" : target.c_str());
+            return kErrorStoppedOnLink;
+        }
         return CopyTree(source, destination, recurse);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;

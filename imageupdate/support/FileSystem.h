@@ -2,17 +2,35 @@
 // Existence test and recursive folder-tree copy, both in long-path form.
 #include <windows.h>
 
+#include <string>
+
 namespace Tallis::ImageUpdate {
 
 // True when anything matches the path (which may hold wildcards); a trailing backslash is ignored.
 [[nodiscard]] bool PathExists(const wchar_t* path) noexcept;
 
-// Copies the tree below source into destination, overwriting files and skipping reparse points.
-// A file or folder that cannot be copied is logged and passed over, and the first failure's code is
-// returned after everything else was copied; a full disk ends the copy at once (see FileCopy.h,
-// whose policy every file copy here follows). A missing source gives 0 (with the destination
-// created), an unreadable one 5.
+// Copies the tree below source into destination, skipping reparse points. Every folder of the
+// destination is created by the copy: one that exists already (it may be anything, a link
+// included) gets nothing and is logged, and so is a file that exists (see FileCopy.h, whose policy
+// every file copy here follows). A source that is itself a reparse point is not followed: logged,
+// kErrorStoppedOnLink. A file or folder that cannot be copied is logged and passed over, and the
+// first failure's code is returned after everything else was copied; a full disk ends the copy at
+// once. A missing source gives 0 (with the destination created), an unreadable one 5.
 [[nodiscard]] DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool recurse) noexcept;
+
+// Windows' ERROR_STOPPED_ON_SYMLINK: the path is a link that is not followed.
+constexpr DWORD kErrorStoppedOnLink = 681;
+
+// True when the path names a reparse point (a junction, a symbolic link, a mount point).
+[[nodiscard]] bool IsReparsePoint(const wchar_t* path) noexcept;
+
+// Where a link leads: the final path of what it names, without a long-path prefix; empty when it
+// cannot be resolved.
+[[nodiscard]] std::wstring LinkTarget(const wchar_t* path);
+
+// Removes a folder with everything in it. Links inside are removed as links, never followed.
+// 0 or the first Windows error (what could be removed is gone).
+[[nodiscard]] DWORD RemoveFolderTree(const wchar_t* path) noexcept;
 
 // True when the path names an existing folder; a drive root ("X:\") counts, long paths work.
 [[nodiscard]] bool IsExistingFolder(const wchar_t* path) noexcept;

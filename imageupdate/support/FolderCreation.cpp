@@ -60,20 +60,23 @@ DWORD CreateFolderWithRetry(const wchar_t* path) noexcept
 
 DWORD FlushStandbyList() noexcept
 {
-    unique_hmodule ntdll(LoadLibraryW(L"ntdll"));
+    // ntdll is mapped into every process from the system directory: taken as it is, never searched
+    // for (a load by bare name would look in the program's folder first).
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     if (!ntdll) {
-        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"LoadLibrary failed for ntdll, Error:%d", int(GetLastError()));
+        const DWORD error = GetLastError();
+        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"GetModuleHandle failed for ntdll, Error:%d", int(error));
         return kFlushUnavailable;
     }
     auto setInformation = reinterpret_cast<NtSetSystemInformationFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "NtSetSystemInformation")));
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetSystemInformation")));
     if (!setInformation) {
         KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to get NtSetSystemInformation from ntdll, Error:%d",
                 int(GetLastError()));
         return kFlushUnavailable;
     }
     auto statusToDosError = reinterpret_cast<RtlNtStatusToDosErrorFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "RtlNtStatusToDosError")));
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
     if (!statusToDosError) {
         KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to get RtlNtStatusToDosError from ntdll, Error:%d",
                 int(GetLastError()));

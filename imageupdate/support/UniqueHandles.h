@@ -62,6 +62,7 @@ inline void CloseDesktopFn(HDESK h) noexcept { ::CloseDesktop(h); }
 inline void UnmapViewFn(void* p) noexcept { ::UnmapViewOfFile(p); }
 inline void FreeFn(void* p) noexcept { std::free(p); }
 inline void FCloseFn(FILE* f) noexcept { std::fclose(f); }
+inline void LocalFreeFn(HLOCAL h) noexcept { ::LocalFree(h); }
 } // namespace detail
 
 using unique_handle = unique_any<HANDLE, detail::CloseHandleFn>;
@@ -75,5 +76,7 @@ using unique_mapview = unique_any<void*, detail::UnmapViewFn>;
 using unique_block = unique_any<void*, detail::FreeFn>;
 // A C runtime stream (record streams, text dumps).
 using unique_file = unique_any<FILE*, detail::FCloseFn>;
+// Memory that an API hands out for LocalFree (security descriptors, SID texts, argument vectors).
+using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeFn>;
 
 } // namespace Tallis::ImageUpdate

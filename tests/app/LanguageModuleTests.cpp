@@ -143,6 +143,30 @@ TEST_F(LanguageModuleTest, ChosenModuleServesStringsUntilTheManagerEnds)
     EXPECT_EQ(GetResourceModule(), m_program.get());
 }
 
+// A translation is a format text: one that reads other arguments than the program passes is not
+// used, and the run's log is told once.
+TEST_F(LanguageModuleTest, AStringWithOtherFormatFieldsIsTakenFromTheProgram)
+{
+    const std::string bad = kvotest::ReadFileBytes(
+        kvoapp::WinePath(kvotest::Narrow(kvotest::GetEnv(L"KVO_BINARY_DIR")) + "/tests/app/KvoTestBadFormatUI.dll"));
+    ASSERT_FALSE(bad.empty());
+    MakeFoldersFor(L"Resource\\de\\ToolUI_de.dll");
+    kvotest::WriteFileBytes(m_scratch / L"Resource\\de\\ToolUI_de.dll", bad);
+    {
+        CResourceManager manager(m_program.get());
+        manager.LoadLanguageModule();
+        ASSERT_TRUE(manager.HasLanguageModule());
+        EXPECT_EQ(LoadResourceString(IDS_NOT_ENOUGH_SPACE).rfind(L"There is not enough free space on %s", 0), 0u);
+        EXPECT_EQ(LoadResourceString(IDS_ITEMS_NOT_COLLECTED), L"%u Elemente konnten nicht gesammelt werden.");
+        EXPECT_EQ(LoadResourceString(IDS_STATUS_PREFIX), L"Zustand: ");
+        ASSERT_EQ(manager.GetWarnings().size(), 1u);
+        EXPECT_NE(manager.GetWarnings()[0].find(L"gives string 117 other format fields"), std::wstring::npos)
+            << kvotest::Narrow(manager.GetWarnings()[0]);
+    }
+    // The program's own module is trusted as it is again.
+    EXPECT_EQ(LoadResourceString(IDS_STATUS_PREFIX), L"Status: ");
+}
+
 TEST_F(LanguageModuleTest, EveryFolderAndNameInOrder)
 {
     // All eighteen places hold a module; removing the winner each time walks the whole order.

@@ -162,15 +162,17 @@ TEST_F(QuietRun, BadSwitchesExitTwoNamingTheProblemAndCreateNothing)
 
 TEST_F(QuietRun, ASecondRunWhileOneCollectsExitsFive)
 {
-    // A script that takes some seconds keeps the first run collecting; the collector runs it as found.
-    kvotest::WriteFileBytes(TempScriptPath(), "@echo off\r\nping -n 8 127.0.0.1 >nul\r\nexit\r\n");
+    // A script that takes some seconds keeps the first run collecting.
     ScratchFolder firstBase{L"quiet-first"};
+    const std::wstring slow = firstBase / L"slow.bat";
+    kvotest::WriteFileBytes(slow, "@echo off\r\nping -n 8 127.0.0.1 >nul\r\nexit\r\n");
     AppProcess first;
-    ASSERT_TRUE(first.Start(BuiltProgramPath(), {}, L"/quiet /collect oslogs /out " + Quote(firstBase.Path())));
+    ASSERT_TRUE(first.Start(BuiltProgramPath(), {},
+                            L"/quiet /collect oslogs /script " + Quote(slow) + L" /out " + Quote(firstBase / L"out")));
     // Its output folder is claimed while it holds the lock.
-    for (int i = 0; i < 300 && FindOutputFolder(firstBase.Path()).empty(); ++i)
+    for (int i = 0; i < 300 && FindOutputFolder(firstBase / L"out").empty(); ++i)
         Sleep(100);
-    ASSERT_FALSE(FindOutputFolder(firstBase.Path()).empty());
+    ASSERT_FALSE(FindOutputFolder(firstBase / L"out").empty());
 
     const ProgramRun second = RunProgram(L"/quiet /out " + Quote(base.Path()), 60000);
     EXPECT_EQ(second.exitCode, 5u) << second.output;

@@ -168,9 +168,12 @@ TEST_F(ProgramTest, FullRunFillsTheOutputFolderAndCloses)
 
 TEST_F(ProgramTest, FailingOsLogCollectorReportsTheFailure)
 {
-    // A folder in the script's place: the script can be neither opened nor written.
-    ASSERT_TRUE(CreateDirectoryW(TempScript().c_str(), nullptr));
-    HWND dialog = StartAndFindDialog();
+    // A temporary folder that does not exist: the script's private folder cannot be made there.
+    const std::wstring missing = TempScript() + L".missing\\temp";
+    EXPECT_TRUE(m_program.Start(ProgramPath(), L"TMP=" + missing + L"\nTEMP=" + missing)) << GetLastError();
+    HWND dialog = WaitForMainDialog(m_program.Id(), kStartMs);
+    if (dialog)
+        m_outputFolder = ItemText(dialog, IDC_OUTPUT_FOLDER);
     ASSERT_NE(dialog, nullptr);
     PostClick(dialog, IDOK);
     ExpectOutcomeAndEnd(dialog,
@@ -239,9 +242,11 @@ TEST_F(ProgramTest, NotEnoughSpaceShowsWhatIsNeededCreatesNothingAndStaysOpen)
 
 TEST_F(ProgramTest, CloseAndEscapeDoNothingWhileARunIsUnderWay)
 {
-    // A script that takes a few seconds keeps the run busy; the collector runs it as found.
-    kvotest::WriteFileBytes(TempScript(), "@echo off\r\nping -n 6 127.0.0.1 >nul\r\nexit\r\n");
-    HWND dialog = StartAndFindDialog();
+    // A script that takes a few seconds keeps the run busy.
+    const std::wstring slow = TempScript() + L".slow.bat";
+    kvotest::WriteFileBytes(slow, "@echo off\r\nping -n 6 127.0.0.1 >nul\r\nexit\r\n");
+    HWND dialog = StartAndFindDialog(L"/script \"" + slow + L"\"");
+    DeleteFileW(slow.c_str()); // read at start-up: the copy that runs is the run's own
     ASSERT_NE(dialog, nullptr);
     SetChecked(dialog, IDC_COLLECT_LOGS, false);
     SetChecked(dialog, IDC_COLLECT_METADATA, false);

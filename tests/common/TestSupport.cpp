@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "UniqueHandles.h"
 
 #include <algorithm>
@@ -19,18 +22,33 @@ std::wstring LongForm(const std::wstring& path)
     return L"\\\\?\\" + path;
 }
 
+// A dangling Unix link has no attributes under Wine, so RemoveTree leaves it and its folder: the
+// Unix side removes what is left (rm does not follow links).
+static void RemoveWhatWin32CannotSee(const std::wstring& path)
+{
+    if (GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        RunUnixShell("rm -rf '" + UnixPath(path) + "'");
+}
+
+void RemoveUnixLink(const std::wstring& path)
+{
+    RunUnixShell("rm -f '" + UnixPath(path) + "'");
+}
+
 ScratchFolder::ScratchFolder(const std::wstring& name)
 {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     m_path = std::wstring(temp) + L"kvotest-" + name;
     RemoveTree(m_path);
+    RemoveWhatWin32CannotSee(m_path);
     CreateDirectoryW(m_path.c_str(), nullptr);
 }
 
 ScratchFolder::~ScratchFolder()
 {
     RemoveTree(m_path);
+    RemoveWhatWin32CannotSee(m_path);
 }
 
 void RemoveTree(const std::wstring& path)
@@ -40,9 +58,9 @@ void RemoveTree(const std::wstring& path)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        // A link is removed itself, never what it points to.
-        if (!RemoveDirectoryW(longPath.c_str()) && !DeleteFileW(longPath.c_str()))
-            RunUnixShell("rm -f '" + UnixPath(path) + "'");
+        // A link is removed itself, never what it points to: Wine's RemoveDirectoryW on a folder
+        // link removes the (empty) folder it leads to instead.
+        RemoveUnixLink(path);
         return;
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -190,14 +208,35 @@ std::string UnixPath(const std::wstring& windowsPath)
     return result;
 }
 
+::testing::AssertionResult OthersHaveNoAccess(const std::wstring& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                              nullptr, &dacl, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS)
+        return ::testing::AssertionFailure() << "GetNamedSecurityInfoW " << Narrow(path) << ": " << error;
+    wchar_t* text = nullptr;
+    const bool converted = ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
+    const std::string sddl = converted ? Narrow(text) : std::string();
+    LocalFree(text);
+    LocalFree(descriptor);
+    if (!converted || !dacl || sddl.find(";;;WD)") != std::string::npos)
+        return ::testing::AssertionFailure() << Narrow(path) << " is open to Everyone: " << sddl;
+    const std::string unixPath = UnixPath(path);
+    if (RunUnixShell("test $(( $(stat -c %a '" + unixPath + "') % 10 )) -eq 0") != 0)
+        return ::testing::AssertionFailure() << unixPath << " has Unix permissions for others";
+    return ::testing::AssertionSuccess() << sddl;
+}
+
 int RunUnixShell(const std::string& command, DWORD timeoutMs)
 {
     // Wine's start /unix runs a Unix program but neither waits for it nor hands back its exit
-    // code: the script writes the code to a status file, which we wait for.
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring stem = std::wstring(temp) + L"kvotest-shell-" + std::to_wstring(GetCurrentProcessId()) +
-                              L"-" + std::to_wstring(GetCurrentThreadId());
+    // code: the script writes the code to a status file, which we wait for. Both live in the Unix
+    // /tmp (Z: maps /), whatever a test set TMP to: start cannot pass a path with blanks.
+    const std::wstring stem = L"Z:\\tmp\\kvotest-shell-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(GetCurrentThreadId()) + L"-" + std::to_wstring(GetTickCount64());
     const std::wstring script = stem + L".sh";
     const std::wstring status = stem + L".status";
     DeleteFileW(status.c_str());

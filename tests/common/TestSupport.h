@@ -31,6 +31,10 @@ std::wstring LongForm(const std::wstring& path);
 // Removes a file or a whole tree; missing is fine.
 void RemoveTree(const std::wstring& path);
 
+// Removes a Unix link to a file from the Unix side: Wine's DeleteFileW on such a link removes the
+// file it leads to and keeps the link.
+void RemoveUnixLink(const std::wstring& path);
+
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 [[nodiscard]] std::string ReadFileBytes(const std::wstring& path);
 [[nodiscard]] bool FileExists(const std::wstring& path);
@@ -50,6 +54,11 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // Unix path of a Windows path (Wine), empty when it has none.
 [[nodiscard]] std::string UnixPath(const std::wstring& windowsPath);
+
+// Nobody but the owner, SYSTEM and Administrators may open the path, as far as Wine can show it:
+// the DACL read back with GetNamedSecurityInfoW has no Everyone entry, and the Unix mode that
+// Wine mapped it to has no permission bits for others.
+[[nodiscard]] ::testing::AssertionResult OthersHaveNoAccess(const std::wstring& path);
 
 // Runs a command with the Unix shell, outside Wine (for symbolic links, permissions and the like).
 // Returns its exit code, or -1 when it could not be started or overran timeoutMs.

@@ -2,6 +2,7 @@
 #include "LayerEnvironment.h"
 
 #include "DiagnosticLog.h"
+#include "SupportTestSeams.h"
 #include "UniqueHandles.h"
 #include "VellocsLogs.h"
 #include "VellocsMetadata.h"
@@ -27,7 +28,7 @@ protected:
     }
     void TearDown() override
     {
-        CVellocsLogs::SetSystemDirectoryForTest(nullptr);
+        Tallis::ImageUpdate::SetSystemDirectoryForTest(nullptr);
         Clean();
     }
     static void Clean()
@@ -111,12 +112,41 @@ TEST_F(CollectorTest, ModeZeroWithoutMarkerVolumeMakesOnlyTheLogsFolder)
     EXPECT_EQ(Logged("No driver log at C:\\VantfsLogFile.log"), 1);
 }
 
-TEST_F(CollectorTest, ExistingDriverLogInOutputIsReplaced)
+// Inside the output folder everything is this run's own: a folder that is there already may be a
+// link planted by another account, and nothing is written into it or through it.
+TEST_F(CollectorTest, AnOutputFolderThatExistsAlreadyGetsNothing)
 {
     WriteFileBytes(kDriverLog, "fresh driver log\r\n");
-    WriteTree(Out(L"VellocsLogs"), {{L"VantfsLogFile.log", "stale content that is longer than the fresh one"}});
-    EXPECT_EQ(m_logs.Collect(Out().c_str(), nullptr, 0), 1);
-    EXPECT_EQ(ReadFileBytes(Out(L"VellocsLogs\\VantfsLogFile.log")), "fresh driver log\r\n");
+    WriteTree(kServiceLogs, {{L"HalvrunService.log", "service\r\n"}});
+    const std::string stale = "stale content that is longer than the fresh one";
+    WriteTree(Out(L"VellocsLogs"), {{L"VantfsLogFile.log", stale}});
+    EXPECT_EQ(m_logs.Collect(Out().c_str(), nullptr, 2), 1);
+    EXPECT_EQ(ReadFileBytes(Out(L"VellocsLogs\\VantfsLogFile.log")), stale);
+    EXPECT_EQ(ListTree(Out(L"VellocsLogs")), std::vector<std::wstring>{L"VantfsLogFile.log"});
+    EXPECT_EQ(LoggedError("VellocsLogs exists already: this run did not make it"), 1);
+}
+
+// A source root that is a link is not read through: the product's folders are copied from where
+// they are, never from where a link planted in their place leads.
+TEST_F(CollectorTest, ASourceRootThatIsALinkIsNotFollowed)
+{
+    ScratchFolder elsewhere(L"env-collectors-elsewhere");
+    WriteTree(elsewhere.Path(), {{L"private.txt", "another profile's file"}});
+    CreateDirectoryW(kProductData.c_str(), nullptr);
+    CreateDirectoryW((kProductData + L"\\Halvrun").c_str(), nullptr);
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(elsewhere.Path()) + "' '" + UnixPath(kServiceLogs) + "'"), 0);
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(elsewhere.Path()) + "' '" + UnixPath(L"E:\\HRNLOGS") + "'"), 0);
+
+    EXPECT_EQ(m_logs.Collect(Out(L"driver").c_str(), nullptr, 2), 1);
+    EXPECT_EQ(m_logs.Collect(Out(L"marker").c_str(), L"E:\\", 0), 1);
+    RemoveTree(kServiceLogs);
+    RemoveTree(L"E:\\HRNLOGS");
+
+    EXPECT_FALSE(FolderExists(Out(L"driver\\VellocsLogs\\ServiceLogs-DeliveryMode")));
+    EXPECT_FALSE(FolderExists(Out(L"marker\\VellocsLogs\\ServiceLogs-CreationMode")));
+    EXPECT_EQ(LoggedError("The source folder " + Narrow(kServiceLogs) + " is a link to "), 1);
+    EXPECT_EQ(LoggedError("The source folder E:\\HRNLOGS is a link to "), 1);
+    EXPECT_EQ(LoggedError("private.txt"), 0);
 }
 
 UINT SystemOnDriveE(wchar_t* buffer, UINT size)
@@ -139,15 +169,15 @@ TEST_F(CollectorTest, DriverLogComesFromTheSystemDriveRoot)
     WriteFileBytes(kDriverLog, "from C\r\n");
     WriteFileBytes(L"E:\\VantfsLogFile.log", "from E\r\n");
 
-    CVellocsLogs::SetSystemDirectoryForTest(SystemOnDriveE);
+    Tallis::ImageUpdate::SetSystemDirectoryForTest(SystemOnDriveE);
     EXPECT_EQ(m_logs.Collect(Out(L"e").c_str(), nullptr, 0), 1);
     EXPECT_EQ(ReadFileBytes(Out(L"e\\VellocsLogs\\VantfsLogFile.log")), "from E\r\n");
 
-    CVellocsLogs::SetSystemDirectoryForTest(SystemDirectoryFails);
+    Tallis::ImageUpdate::SetSystemDirectoryForTest(SystemDirectoryFails);
     EXPECT_EQ(m_logs.Collect(Out(L"fails").c_str(), nullptr, 0), 1);
     EXPECT_EQ(ReadFileBytes(Out(L"fails\\VellocsLogs\\VantfsLogFile.log")), "from C\r\n");
 
-    CVellocsLogs::SetSystemDirectoryForTest(SystemDirectoryTooLong);
+    Tallis::ImageUpdate::SetSystemDirectoryForTest(SystemDirectoryTooLong);
     EXPECT_EQ(m_logs.Collect(Out(L"long").c_str(), nullptr, 0), 1);
     EXPECT_EQ(ReadFileBytes(Out(L"long\\VellocsLogs\\VantfsLogFile.log")), "from C\r\n");
 }

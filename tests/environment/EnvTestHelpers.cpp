@@ -36,7 +36,7 @@ void RemoveMarkers()
 {
     for (const wchar_t* drive : {L"C:\\", L"E:\\", L"F:\\"})
         for (const wchar_t* marker : kMarkerFiles)
-            DeleteFileW((std::wstring(drive) + marker).c_str());
+            RemoveTree(std::wstring(drive) + marker); // a file, or a folder or link a test made
 }
 
 std::string DriveFolder(char letter)

@@ -150,6 +150,22 @@ TEST_F(MarkerVolumeTest, MarkerNamesAreMatchedWithoutCase)
     DeleteFileW(L"F:\\{3a12bf49-9afe-4a94-98ee-3456dbb8c431}.vellocs.vol.guid");
 }
 
+// Any account may make a folder in a drive root, and a link may lead anywhere: only a file counts.
+TEST_F(MarkerVolumeTest, AFolderOrALinkWithAMarkersNameIsNoMarker)
+{
+    const std::wstring folder = std::wstring(L"E:\\") + kMarkerFiles[2];
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ScratchFolder target(L"env-marker-target");
+    const std::wstring link = std::wstring(L"F:\\") + kMarkerFiles[0];
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(target.Path()) + "' '" + UnixPath(link) + "'"), 0);
+    std::wstring root;
+    const wchar_t* found = FindMarkerVolume(root);
+    RemoveDirectoryW(folder.c_str());
+    RemoveTree(link);
+    EXPECT_EQ(found, nullptr);
+    EXPECT_TRUE(root.empty());
+}
+
 TEST_F(MarkerVolumeTest, UnreadableDriveIsPassedOver)
 {
     // E: loses its folder (the link dangles) while F: carries a marker.

@@ -46,6 +46,17 @@ TEST_F(QuietRunByMode, NoLayeringExitsThreeWithoutAWindow)
     EXPECT_TRUE(kvotest::ListTree(m_base.Path()).empty());
 }
 
+// Every account may create a folder in C:\: one named like the product's marker is no marker.
+TEST_F(QuietRunByMode, AMarkerFolderInTheSystemRootDoesNotMakeALayeredMachine)
+{
+    const std::wstring spoof = L"C:\\{3A12BF49-9AFE-4A94-98EE-3456DBB8C431}.VELLOCS.VOL.GUID";
+    ASSERT_TRUE(CreateDirectoryW(spoof.c_str(), nullptr));
+    const ProgramRun run = RunProgram(L"/quiet /out \"" + m_base.Path() + L"\"", 60000);
+    RemoveDirectoryW(spoof.c_str());
+    EXPECT_EQ(run.exitCode, 3u) << run.output;
+    EXPECT_TRUE(kvotest::ListTree(m_base.Path()).empty());
+}
+
 TEST_F(QuietRunByMode, DriverModeCollects)
 {
     ExpectCollected(2, nullptr);

@@ -1,12 +1,16 @@
-// The collector end to end: temporary folder, script file, desktop, process, wait and clean-up.
+// The collector end to end: temporary folder, private folder, script file, desktop, process, wait
+// and clean-up.
 #include "DiagnosticLog.h"
 #include "OsLogsTestSupport.h"
+#include "SupportTestSeams.h"
 #include "TestSupport.h"
+#include "UniqueHandles.h"
 #include "WindowsOSLogs.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -17,7 +21,6 @@ namespace {
 const wchar_t* const kAppLog = L"C:\\Windows\\INF\\Setupapi.app.log";
 const wchar_t* const kDevLog = L"C:\\Windows\\INF\\Setupapi.dev.log";
 const wchar_t* const kEvtx = L"C:\\Windows\\system32\\winevt\\logs\\kvotest-collect.evtx";
-const wchar_t* const kScriptLink = L"C:\\Windows\\system32\\winevt\\logs\\kvotest-script-copy.evtx";
 
 SYSTEMTIME LeapFebruary15()
 {
@@ -40,10 +43,21 @@ SYSTEMTIME CommonMarch10()
     return time;
 }
 
-// Writes "%0 %*" of its own start, so the command line that reached the script can be checked.
+// Writes "%0 %*" of its own start and its current folder, so the command line that reached the
+// script and the folder it ran in can be checked.
 const char* const kEchoArgumentsScript = "@echo off\r\n"
                                          "echo %0 %*> \"%VELLOCS_OUTDIR%\\args.txt\"\r\n"
+                                         "echo %CD%> \"%VELLOCS_OUTDIR%\\where.txt\"\r\n"
                                          "exit\r\n";
+
+CWindowsOSLogs::Script GivenScript(const std::string& bytes)
+{
+    CWindowsOSLogs::Script script;
+    script.sourcePath = L"C:\\given\\script.bat";
+    script.bytes = bytes;
+    script.sha256 = L"not checked here";
+    return script;
+}
 
 class OsLogCollector : public ::testing::Test {
 protected:
@@ -67,16 +81,29 @@ protected:
     {
         CWindowsOSLogs::SetLocalTimeForTest(nullptr);
         CWindowsOSLogs::SetScriptTimeout(CWindowsOSLogs::kDefaultScriptTimeoutMs);
+        Tallis::ImageUpdate::SetSystemDirectoryForTest(nullptr);
     }
 
-    [[nodiscard]] std::wstring Script() const { return m_temp + L"\\OSStats.bat"; }
+    [[nodiscard]] std::wstring Planted() const { return m_temp + L"\\OSStats.bat"; }
     [[nodiscard]] std::string FullLog() const { return kvotest::ReadFileBytes(m_scratch / L"tool.log"); }
     [[nodiscard]] std::string ErrorLog() const { return kvotest::ReadFileBytes(m_scratch / L"tool.errors.log"); }
+    [[nodiscard]] std::string Out(const wchar_t* name) const { return kvotest::ReadFileBytes(m_out + L"\\" + name); }
 
-    static INT32 Collect()
+    static INT32 Collect(const CWindowsOSLogs::Script& script = {})
     {
         CWindowsOSLogs collector;
+        collector.UseScript(script);
         return collector.Collect(L"C:\\ignored", nullptr, 0);
+    }
+
+    // The script's private folder, as the script saw its current folder: "<temp>\KvoVellocsDiag-<32 hex>".
+    [[nodiscard]] ::testing::AssertionResult IsPrivateFolderName(const std::string& folder) const
+    {
+        const std::string prefix = kvotest::Narrow(m_temp) + "\\KvoVellocsDiag-";
+        if (folder.rfind(prefix, 0) != 0 || !std::regex_match(folder.substr(prefix.size()), std::regex("[0-9a-f]{32}")))
+            return ::testing::AssertionFailure() << "not a private folder of " << kvotest::Narrow(m_temp) << ": "
+                                                 << folder;
+        return ::testing::AssertionSuccess();
     }
 
     kvotest::ScratchFolder m_scratch;
@@ -90,69 +117,109 @@ protected:
     SeededFile m_evtx;
 };
 
-// A Unix link among the event logs points at the script file, so the script copies itself while it
-// runs: that proves the file was there, with the carried bytes, during the run.
-TEST_F(OsLogCollector, CarriedScriptRunsFromTheTemporaryFolderAndIsRemoved)
+TEST_F(OsLogCollector, CarriedScriptRunsInAPrivateFolderThatIsRemovedAfterwards)
 {
-    // The link is made through /bin/sh, whose command line must not carry blanks.
-    const std::wstring plainTemp = m_scratch / L"plaintemp";
-    ASSERT_TRUE(CreateDirectoryW(plainTemp.c_str(), nullptr));
-    EnvOverride tmp(L"TMP", plainTemp);
-    EnvOverride temp(L"TEMP", plainTemp);
-    const std::wstring script = plainTemp + L"\\OSStats.bat";
-    const std::string target = UnixPath(script);
-    const std::string link = UnixPath(kScriptLink);
-    ASSERT_FALSE(target.empty());
-    ASSERT_EQ(target.find(' '), std::string::npos);
-    ASSERT_EQ(kvotest::RunUnixShell("ln -sf '" + target + "' '" + link + "'"), 0);
-    struct LinkRemover {
-        std::string path;
-        ~LinkRemover() { (void)kvotest::RunUnixShell("rm -f '" + path + "'"); }
-    } remover{link};
-
     EXPECT_EQ(Collect(), 1);
-
-    EXPECT_FALSE(kvotest::FileExists(script));
     const std::wstring logs = m_out + L"\\OSLogs";
-    EXPECT_EQ(kvotest::ReadFileBytes(logs + L"\\RawEventLogs\\kvotest-script-copy.evtx"), ScriptResourceBytes());
     EXPECT_EQ(kvotest::ReadFileBytes(logs + L"\\RawEventLogs\\kvotest-collect.evtx"), m_evtx.Bytes());
     EXPECT_EQ(kvotest::ReadFileBytes(logs + L"\\Setupapi.app.log"), m_app.Bytes());
     EXPECT_EQ(kvotest::ReadFileBytes(logs + L"\\Setupapi.dev.log"), m_dev.Bytes());
     EXPECT_TRUE(kvotest::FileExists(logs + L"\\EventLogs\\EvtLog_Security.xml"));
     EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
-    EXPECT_NE(FullLog().find("Wrote the OS log script to"), std::string::npos) << FullLog();
+    const std::string log = FullLog();
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(log, found, std::regex(R"(Wrote the OS log script to (.*)\\OSStats\.bat)"))) << log;
+    EXPECT_TRUE(IsPrivateFolderName(found[1].str()));
+    EXPECT_TRUE(kvotest::ListTree(m_temp).empty()) << "the private folder is left behind";
     EXPECT_EQ(ErrorLog(), "");
 }
 
-TEST_F(OsLogCollector, FoundScriptGetsTheCommandLineAndIsKeptUnchanged)
+// While the script runs: its folder and file are private, and the file cannot be changed under cmd.
+TEST_F(OsLogCollector, WhileItRunsTheScriptIsPrivateAndHeldAgainstWriting)
 {
-    kvotest::WriteFileBytes(Script(), kEchoArgumentsScript);
+    const std::string waiting = "@echo off\r\n"
+                                "echo %CD%> \"%VELLOCS_OUTDIR%\\where.txt\"\r\n"
+                                ":wait\r\n"
+                                "if not exist \"%VELLOCS_OUTDIR%\\go\" goto wait\r\n"
+                                "exit\r\n";
+    CWindowsOSLogs::SetScriptTimeout(60000);
+    INT32 result = -1;
+    std::thread worker([&] { result = Collect(GivenScript(waiting)); });
+    std::string where;
+    for (int i = 0; i < 300 && where.empty(); ++i) {
+        Sleep(100);
+        where = Out(L"where.txt");
+    }
+    const std::wstring folder = kvotest::Widen(where.substr(0, where.find('\r')));
+    const std::wstring script = folder + L"\\OSStats.bat";
+    EXPECT_TRUE(IsPrivateFolderName(kvotest::Narrow(folder)));
+    EXPECT_TRUE(kvotest::OthersHaveNoAccess(folder));
+    EXPECT_TRUE(kvotest::OthersHaveNoAccess(script));
+    Tallis::ImageUpdate::unique_hfile writer(CreateFileW(script.c_str(), GENERIC_WRITE, FILE_SHARE_READ |
+                                                         FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    const DWORD error = GetLastError();
+    EXPECT_FALSE(writer.is_valid());
+    EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(kvotest::ReadFileBytes(script), waiting);
+    kvotest::WriteFileBytes(m_out + L"\\go", "go");
+    worker.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(kvotest::FolderExists(folder));
+}
+
+// SYSTEM's temporary folder is open to every account: what someone left there never runs.
+TEST_F(OsLogCollector, AScriptPlantedInTheTemporaryFolderIsNeverRun)
+{
+    const std::string planted = "@echo off\r\necho planted> \"%VELLOCS_OUTDIR%\\planted-ran.txt\"\r\nexit\r\n";
+    kvotest::WriteFileBytes(Planted(), planted);
+    EXPECT_EQ(Collect(), 1);
+    EXPECT_FALSE(kvotest::FileExists(m_out + L"\\planted-ran.txt"));
+    EXPECT_EQ(kvotest::ReadFileBytes(Planted()), planted);
+    EXPECT_EQ(kvotest::ReadFileBytes(m_out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
+    const std::string log = FullLog();
+    const size_t warning = log.find(kvotest::Narrow(Planted()) + " was not written by this tool and is not run");
+    ASSERT_NE(warning, std::string::npos) << log;
+    EXPECT_EQ(log.compare(log.rfind('\n', warning) + 1, 7, "[WARN ]"), 0) << log;
+    EXPECT_EQ(kvotest::ListTree(m_temp), std::vector<std::wstring>{L"OSStats.bat"});
+
+    // A folder of that name is passed over the same way.
+    kvotest::RemoveTree(Planted());
+    ASSERT_TRUE(CreateDirectoryW(Planted().c_str(), nullptr));
+    EXPECT_EQ(Collect(), 1);
+    EXPECT_TRUE(kvotest::FolderExists(Planted()));
+}
+
+TEST_F(OsLogCollector, AGivenScriptGetsTheCommandLineInItsPrivateFolder)
+{
     const struct {
         CWindowsOSLogs::LocalTimeFn now;
         const char* date;
     } cases[] = {{LeapFebruary15, "20240116000000.000000-60"}, {CommonMarch10, "20230208000000.000000-60"}};
     for (const auto& c : cases) {
         CWindowsOSLogs::SetLocalTimeForTest(c.now);
-        ASSERT_EQ(Collect(), 1);
-        EXPECT_EQ(kvotest::ReadFileBytes(m_out + L"\\args.txt"),
-                  "\"" + kvotest::Narrow(Script()) + "\" -cd " + c.date + "\r\n");
-        EXPECT_EQ(kvotest::ReadFileBytes(Script()), kEchoArgumentsScript);
+        ASSERT_EQ(Collect(GivenScript(kEchoArgumentsScript)), 1);
+        const std::string where = Out(L"where.txt");
+        const std::string folder = where.substr(0, where.find('\r'));
+        EXPECT_TRUE(IsPrivateFolderName(folder));
+        EXPECT_EQ(Out(L"args.txt"), "\"" + folder + "\\OSStats.bat\" -cd " + c.date + "\r\n");
     }
-    // Only the foreign script ran.
+    // Only the given script ran.
     EXPECT_FALSE(kvotest::FolderExists(m_out + L"\\OSLogs"));
-    EXPECT_NE(FullLog().find("found at"), std::string::npos) << FullLog();
+    EXPECT_NE(FullLog().find("Wrote a copy of C:\\given\\script.bat (SHA-256 not checked here) to"),
+              std::string::npos)
+        << FullLog();
+    EXPECT_TRUE(kvotest::ListTree(m_temp).empty());
 }
 
 TEST_F(OsLogCollector, RealClockGivesTodaysCutoff)
 {
-    kvotest::WriteFileBytes(Script(), kEchoArgumentsScript);
     SYSTEMTIME now{};
     GetLocalTime(&now);
     const std::string before = kvotest::Narrow(CWindowsOSLogs::FormatCutoffDate(now));
-    ASSERT_EQ(Collect(), 1);
+    ASSERT_EQ(Collect(GivenScript(kEchoArgumentsScript)), 1);
     GetLocalTime(&now);
     const std::string after = kvotest::Narrow(CWindowsOSLogs::FormatCutoffDate(now));
-    const std::string args = kvotest::ReadFileBytes(m_out + L"\\args.txt");
+    const std::string args = Out(L"args.txt");
     const size_t at = args.find(" -cd ");
     ASSERT_NE(at, std::string::npos) << args;
     const std::string date = args.substr(at + 5, 24);
@@ -161,13 +228,13 @@ TEST_F(OsLogCollector, RealClockGivesTodaysCutoff)
 
 TEST_F(OsLogCollector, ScriptRunsOnItsOwnDesktopWhichIsClosedAfterwards)
 {
-    kvotest::WriteFileBytes(Script(), "@echo off\r\n"
-                                      ":wait\r\n"
-                                      "if not exist \"%VELLOCS_OUTDIR%\\go\" goto wait\r\n"
-                                      "exit\r\n");
+    const std::string waiting = "@echo off\r\n"
+                                ":wait\r\n"
+                                "if not exist \"%VELLOCS_OUTDIR%\\go\" goto wait\r\n"
+                                "exit\r\n";
     CWindowsOSLogs::SetScriptTimeout(60000);
     INT32 result = -1;
-    std::thread worker([&] { result = Collect(); });
+    std::thread worker([&] { result = Collect(GivenScript(waiting)); });
     bool seen = false;
     for (int i = 0; i < 300 && !seen; ++i) {
         seen = DesktopExists(CWindowsOSLogs::kDesktopName);
@@ -187,7 +254,6 @@ TEST_F(OsLogCollector, ScriptThatNeverEndsIsEndedWithItsChildrenAtTheLimit)
     const char* const script = "@echo off\r\n"
                                "cmd.exe /c \"%VELLOCS_OUTDIR%\\child.bat\"\r\n"
                                "exit\r\n";
-    kvotest::WriteFileBytes(Script(), script);
     kvotest::WriteFileBytes(m_out + L"\\child.bat", "@echo off\r\n"
                                                     ":again\r\n"
                                                     "echo tick>> \"%VELLOCS_OUTDIR%\\ticks.txt\"\r\n"
@@ -198,7 +264,7 @@ TEST_F(OsLogCollector, ScriptThatNeverEndsIsEndedWithItsChildrenAtTheLimit)
     CWindowsOSLogs::SetScriptTimeout(2000);
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Collect(), 0);
+    EXPECT_EQ(Collect(GivenScript(script)), 0);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_GE(elapsed.count(), 2000);
     EXPECT_LT(elapsed.count(), 15000);
@@ -210,7 +276,7 @@ TEST_F(OsLogCollector, ScriptThatNeverEndsIsEndedWithItsChildrenAtTheLimit)
     EXPECT_EQ(kvotest::ReadFileBytes(ticks).size(), ticked) << "a process of the script is still running";
 
     EXPECT_NE(ErrorLog().find("did not end within 2000 ms"), std::string::npos) << ErrorLog();
-    EXPECT_EQ(kvotest::ReadFileBytes(Script()), script);
+    EXPECT_TRUE(kvotest::ListTree(m_temp).empty()) << "the private folder is removed on this path too";
     EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
 }
 
@@ -233,35 +299,53 @@ TEST_F(OsLogCollector, MissingTemporaryFolderFailsBeforeAnyProcess)
     EXPECT_EQ(Collect(), 0);
     EXPECT_FALSE(kvotest::FolderExists(missing));
     EXPECT_TRUE(kvotest::ListTree(m_out).empty());
-    EXPECT_NE(ErrorLog().find("CreateFile"), std::string::npos) << ErrorLog();
+    EXPECT_NE(ErrorLog().find("A private folder could not be created in"), std::string::npos) << ErrorLog();
     EXPECT_EQ(FullLog().find("Started the OS log script"), std::string::npos) << FullLog();
 }
 
-// A folder in the script's place neither opens as a file nor can be replaced by one.
-TEST_F(OsLogCollector, FolderInTheScriptsPlaceFailsAndStays)
+UINT SystemDirectoryWithoutPrograms(wchar_t* buffer, UINT size)
 {
-    ASSERT_TRUE(CreateDirectoryW(Script().c_str(), nullptr));
-    EXPECT_EQ(Collect(), 0);
-    EXPECT_TRUE(kvotest::FolderExists(Script()));
-    EXPECT_TRUE(kvotest::ListTree(m_out).empty());
+    const std::wstring empty = kvotest::GetEnv(L"KVO_EMPTY_SYSTEM_DIR");
+    wcsncpy(buffer, empty.c_str(), size);
+    return UINT(empty.size());
 }
 
-// The loader looks for "cmd.exe" in the program's own folder first: a file there that is no
-// program makes the start fail without any hook in the collector.
-TEST_F(OsLogCollector, ProcessThatCannotStartFailsAndRemovesTheWrittenScript)
+TEST_F(OsLogCollector, ProcessThatCannotStartFailsAndRemovesThePrivateFolder)
 {
-    const std::wstring blocker = ProgramFolder() + L"\\cmd.exe";
-    kvotest::WriteFileBytes(blocker, "this is not a program");
-    struct BlockerRemover {
-        std::wstring path;
-        ~BlockerRemover() { DeleteFileW(path.c_str()); }
-    } remover{blocker};
+    const std::wstring empty = m_scratch / L"no programs here";
+    ASSERT_TRUE(CreateDirectoryW(empty.c_str(), nullptr));
+    EnvOverride where(L"KVO_EMPTY_SYSTEM_DIR", empty);
+    Tallis::ImageUpdate::SetSystemDirectoryForTest(SystemDirectoryWithoutPrograms);
 
     EXPECT_EQ(Collect(), 0);
-    EXPECT_FALSE(kvotest::FileExists(Script()));
+    EXPECT_TRUE(kvotest::ListTree(m_temp).empty());
     EXPECT_FALSE(kvotest::FolderExists(m_out + L"\\OSLogs"));
     EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
-    EXPECT_NE(ErrorLog().find("CreateProcess failed"), std::string::npos) << ErrorLog();
+    EXPECT_NE(ErrorLog().find("CreateProcess failed for " + kvotest::Narrow(empty) + "\\cmd.exe"),
+              std::string::npos)
+        << ErrorLog();
+}
+
+// Windows looks for a bare "cmd.exe" in the program's folder and the current folder first; started
+// by its full path, the system's own one runs, whatever lies there.
+TEST_F(OsLogCollector, AStandInCmdBesideTheProgramOrInTheCurrentFolderDoesNotRun)
+{
+    const std::wstring standIn = ProgramFolder() + L"\\oslogs_fake_cmd.exe";
+    const std::wstring besideProgram = ProgramFolder() + L"\\cmd.exe";
+    const std::wstring current = m_scratch / L"current";
+    ASSERT_TRUE(CreateDirectoryW(current.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(standIn.c_str(), besideProgram.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(standIn.c_str(), (current + L"\\cmd.exe").c_str(), FALSE));
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(current.c_str()));
+
+    const INT32 result = Collect();
+    SetCurrentDirectoryW(previous);
+    DeleteFileW(besideProgram.c_str());
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(kvotest::FileExists(m_out + L"\\fake-cmd-ran.txt")) << Out(L"fake-cmd-ran.txt");
+    EXPECT_EQ(kvotest::ReadFileBytes(m_out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
 }
 
 TEST_F(OsLogCollector, OutputFolderWithBlanksAndNonAsciiCharacters)
@@ -274,7 +358,40 @@ TEST_F(OsLogCollector, OutputFolderWithBlanksAndNonAsciiCharacters)
     EXPECT_EQ(kvotest::ReadFileBytes(out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
     EXPECT_EQ(kvotest::ReadFileBytes(out + L"\\OSLogs\\RawEventLogs\\kvotest-collect.evtx"), m_evtx.Bytes());
     EXPECT_TRUE(kvotest::FolderExists(out + L"\\OSLogs\\msinfo"));
-    EXPECT_FALSE(kvotest::FileExists(Script()));
+    EXPECT_TRUE(kvotest::ListTree(m_temp).empty());
+}
+
+// Profile names may hold characters that cmd's /k treats apart inside quotes.
+TEST_F(OsLogCollector, TemporaryFoldersWithCharactersCmdTreatsApartStillRunTheScript)
+{
+    CWindowsOSLogs::SetScriptTimeout(120000);
+    for (const wchar_t* name : {L"John (Admin)", L"Smith&Co", L"a^b@c"}) {
+        const std::wstring special = m_scratch / name;
+        if (!CreateDirectoryW(special.c_str(), nullptr)) {
+            ADD_FAILURE() << "cannot create " << kvotest::Narrow(special) << ": " << GetLastError();
+            continue;
+        }
+        SCOPED_TRACE(kvotest::Narrow(special));
+        EnvOverride tmp(L"TMP", special);
+        EnvOverride temp(L"TEMP", special);
+        kvotest::RemoveTree(m_out + L"\\OSLogs");
+        EXPECT_EQ(Collect(), 1);
+        EXPECT_EQ(kvotest::ReadFileBytes(m_out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
+        EXPECT_TRUE(kvotest::ListTree(special).empty());
+    }
+    EXPECT_NE(FullLog().find("cmd.exe /s /k \"\""), std::string::npos) << FullLog();
+}
+
+TEST(OsLogCommandLine, KeepsTheSimpleFormAndQuotesForSlashSOnlyWhereNeeded)
+{
+    EXPECT_EQ(CWindowsOSLogs::CommandLineFor(L"C:\\tmp\\John Smith\\OSStats.bat", L"20240116000000.000000-60"),
+              L"cmd.exe /k \"C:\\tmp\\John Smith\\OSStats.bat\" -cd 20240116000000.000000-60");
+    for (const wchar_t* special : {L"&", L"<", L">", L"(", L")", L"@", L"^", L"|"}) {
+        const std::wstring path = std::wstring(L"C:\\tmp\\a") + special + L"b\\OSStats.bat";
+        EXPECT_EQ(CWindowsOSLogs::CommandLineFor(path, L"20240116000000.000000-60"),
+                  L"cmd.exe /s /k \"\"" + path + L"\" -cd 20240116000000.000000-60\"")
+            << kvotest::Narrow(path);
+    }
 }
 
 } // namespace

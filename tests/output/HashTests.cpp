@@ -62,6 +62,21 @@ TEST_F(FileHashTest, FilesSpanningSeveralBlocks)
     EXPECT_EQ(Hash(folder / L"pattern"), L"bbf63387736ccd6c1edd079d0bee68ee64048c6d45bc966cbaae36e7505ddc7c");
 }
 
+TEST_F(FileHashTest, BytesInMemoryHashAsTheSameFileWould)
+{
+    FileHasher hasher;
+    std::wstring hex;
+    EXPECT_EQ(hasher.Sha256("abc", 3, hex), 0u);
+    EXPECT_EQ(hex, kAbcSha256);
+    std::string pattern(3 * (1u << 20) + 5, '\0');
+    for (size_t i = 0; i < pattern.size(); ++i)
+        pattern[i] = char((i * 7 + (i >> 9)) & 0xFF);
+    EXPECT_EQ(hasher.Sha256(pattern.data(), pattern.size(), hex), 0u);
+    EXPECT_EQ(hex, L"bbf63387736ccd6c1edd079d0bee68ee64048c6d45bc966cbaae36e7505ddc7c");
+    EXPECT_EQ(hasher.Sha256("", 0, hex), 0u);
+    EXPECT_EQ(hex, kEmptySha256);
+}
+
 TEST_F(FileHashTest, PathLongerThanMaxPath)
 {
     const std::wstring file = MakeDeepFolder(folder.Path()) + L"\\abc.txt";

@@ -30,9 +30,9 @@ RunResult SampleRun(const std::wstring& folder)
     run.outputFolder = folder;
     run.uiLanguage = L"en-US";
     run.outcome = L"completed-with-errors";
-    run.collectors = {{L"VellocsLogs", true, true, L"ok", 1.5, 3, 4096},
-                      {L"VellocsMetadata", true, false, L"unavailable", 0, 0, 0},
-                      {L"OSLogs", false, true, L"not-selected", 0, 0, 0}};
+    run.collectors = {{L"VellocsLogs", true, true, L"ok", 1.5, 3, 4096, false, {}, {}},
+                      {L"VellocsMetadata", true, false, L"unavailable", 0, 0, 0, false, {}, {}},
+                      {L"OSLogs", false, true, L"not-selected", 0, 0, 0, false, {}, {}}};
     run.errors = {{L"2026-12-09T10:30:07Z", L"CVellocsLogs", L"Copy of a ==> b is incomplete, Error:32"}};
     return run;
 }
@@ -94,6 +94,7 @@ TEST_F(ResultFileTest, KeysAndTypes)
     EXPECT_EQ(doc["collectors"][1]["outcome"], "unavailable");
     EXPECT_EQ(doc["collectors"][2]["name"], "OSLogs");
     EXPECT_EQ(doc["collectors"][2]["selected"], false);
+    EXPECT_FALSE(doc["collectors"][2].contains("script")) << "a script that did not run is not named";
 
     ASSERT_EQ(doc["errors"].size(), 1u);
     EXPECT_EQ(doc["errors"][0]["time"], "2026-12-09T10:30:07Z");
@@ -136,6 +137,21 @@ TEST_F(ResultFileTest, FilesListedWithSizesAndHashesButNotItself)
 
     EXPECT_FALSE(FileExists(folder / kResultTempFileName));
     EXPECT_EQ(ListTree(folder.Path()).size(), 6u) << "result file, log, folder, empty folder and two files";
+}
+
+TEST_F(ResultFileTest, TheOsLogCollectorNamesTheScriptThatRan)
+{
+    RunResult run = SampleRun(folder.Path());
+    run.collectors[2] = {L"OSLogs", true, true, L"ok", 0.5, 0, 0, true, {}, {}};
+    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    EXPECT_EQ(ReadResult(folder.Path())["collectors"][2]["script"], "carried");
+
+    run.collectors[2].scriptPath = L"D:\\Support\\my script.bat";
+    run.collectors[2].scriptSha256 = Widen(kAbcSha256);
+    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    const json script = ReadResult(folder.Path())["collectors"][2]["script"];
+    EXPECT_EQ(script["path"], "D:\\Support\\my script.bat");
+    EXPECT_EQ(script["sha256"], kAbcSha256);
 }
 
 TEST_F(ResultFileTest, LockedFileIsListedWithItsError)

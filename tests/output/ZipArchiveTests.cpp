@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace Tallis::ImageUpdate;
 using namespace kvotest;
 
@@ -153,11 +155,33 @@ TEST_F(ZipArchiveFailureTest, UnwritableDestinationLeavesNothing)
     EXPECT_EQ(CreateZipArchive(top.c_str(), inMissingFolder.c_str()), DWORD(ERROR_PATH_NOT_FOUND));
     ExpectNoArchive(inMissingFolder);
 
-    // The temporary name is taken by a folder: nothing can be written.
+}
+
+// The temporary name is predictable: whatever took it (a folder, a link to a file elsewhere) is
+// neither written, followed nor removed, and the archive is written under another new name.
+TEST_F(ZipArchiveFailureTest, ATakenTemporaryNameIsPassedOverAndLeftAsItIs)
+{
     CreateDirectoryW((zip + L".partial").c_str(), nullptr);
-    EXPECT_NE(CreateZipArchive(top.c_str(), zip.c_str()), 0u);
-    EXPECT_FALSE(FileExists(zip));
+    ASSERT_EQ(CreateZipArchive(top.c_str(), zip.c_str()), 0u);
+    EXPECT_TRUE(FileExists(zip));
     EXPECT_TRUE(FolderExists(zip + L".partial")) << "a folder that was there is not ours to remove";
+    EXPECT_TRUE(OthersHaveNoAccess(zip));
+    ASSERT_TRUE(RemoveDirectoryW((zip + L".partial").c_str()));
+
+    ScratchFolder elsewhere(L"zip-elsewhere");
+    const std::wstring victim = elsewhere / L"victim.txt";
+    WriteFileBytes(victim, "must stay as it is");
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(victim) + "' '" + UnixPath(zip + L".partial") + "'"), 0);
+    ASSERT_EQ(CreateZipArchive(top.c_str(), zip.c_str()), 0u);
+    EXPECT_EQ(ReadFileBytes(victim), "must stay as it is");
+    EXPECT_TRUE(Contains(ReadFileBytes(zip), "VellocsDiag_123/a.log"));
+    const std::vector<std::wstring> left = ListTree(folder.Path());
+    EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::wstring& name) {
+                  return name.find(L".partial") != std::wstring::npos;
+              }),
+              1)
+        << "only the planted link, no temporary of ours";
+    RemoveUnixLink(zip + L".partial");
 }
 
 TEST_F(ZipArchiveFailureTest, UnreadableFileIsLeftOutAndReported)

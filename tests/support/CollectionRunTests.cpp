@@ -219,3 +219,16 @@ TEST(ResourceStrings, LoadsFromTheCurrentModuleAndRaisesForMissingIds)
     SetResourceModule(nullptr);
     EXPECT_EQ(GetResourceModule(), GetModuleHandleW(nullptr));
 }
+
+TEST(ResourceStrings, FormatConversionsTellWhichArgumentsATextReads)
+{
+    using Conversions = std::vector<std::wstring>;
+    EXPECT_EQ(FormatConversions(L"%u items, 100%% sure"), (Conversions{L"u"}));
+    EXPECT_EQ(FormatConversions(L"%-10s|%5.2f|%I64u|%*d|%.*s|%ls|%"),
+              (Conversions{L"s", L"f", L"I64u", L"*d", L".*s", L"ls", L""}));
+    EXPECT_TRUE(FormatConversions(L"no fields at all").empty());
+    // Width and flags do not change what is read; type, size and order do.
+    EXPECT_EQ(FormatConversions(L"%08u"), FormatConversions(L"%u"));
+    EXPECT_NE(FormatConversions(L"%s %u"), FormatConversions(L"%u %s"));
+    EXPECT_NE(FormatConversions(L"%s"), FormatConversions(L"%s%s"));
+}

@@ -1,3 +1,4 @@
+#include "FileCopy.h"
 #include "FileSystem.h"
 #include "LogCapture.h"
 #include "UniqueHandles.h"
@@ -29,14 +30,78 @@ protected:
     std::wstring destination = folder / L"destination";
 };
 
-TEST_F(CopyFolderTreeTest, CopiesTheWholeTreeAndOverwrites)
+TEST_F(CopyFolderTreeTest, CopiesTheWholeTreeIntoANewDestination)
+{
+    MakeTree(source);
+    EXPECT_EQ(CopyFolderTree(source.c_str(), destination.c_str(), true), 0u);
+    EXPECT_TRUE(TreesEqual(source, destination));
+    EXPECT_EQ(log.ErrorLog(), "");
+}
+
+// The destination is always the run's own: what is there already (a stale file, a folder another
+// account made, a link) is neither overwritten nor written through.
+TEST_F(CopyFolderTreeTest, WhatExistsInTheDestinationIsNeitherOverwrittenNorUsed)
 {
     MakeTree(source);
     CreateDirectoryW(destination.c_str(), nullptr);
     WriteFileBytes(destination + L"\\top.log", "stale content that is longer");
-    EXPECT_EQ(CopyFolderTree(source.c_str(), destination.c_str(), true), 0u);
-    EXPECT_TRUE(TreesEqual(source, destination));
-    EXPECT_EQ(log.ErrorLog(), "");
+    EXPECT_EQ(CopyFolderTree(source.c_str(), destination.c_str(), true), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ListTree(destination), std::vector<std::wstring>{L"top.log"});
+    EXPECT_EQ(ReadFileBytes(destination + L"\\top.log"), "stale content that is longer");
+    EXPECT_NE(log.ErrorLog().find("exists already: nothing is copied into it"), std::string::npos) << log.ErrorLog();
+
+    // A file planted where the copy goes, as a link to a file outside (Wine shows it as a plain file).
+    const std::wstring fresh = folder / L"fresh";
+    ScratchFolder outside(L"copy-outside");
+    WriteFileBytes(outside / L"victim.txt", "must stay");
+    CreateDirectoryW((source + L"\\only").c_str(), nullptr);
+    WriteFileBytes(source + L"\\only\\victim.txt", "written through the link");
+    const std::wstring planted = fresh + L"\\victim.txt";
+    CreateDirectoryW(fresh.c_str(), nullptr);
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(outside / L"victim.txt") + "' '" + UnixPath(planted) + "'"), 0);
+    EXPECT_NE(CopyCollectedFile((source + L"\\only\\victim.txt").c_str(), planted.c_str(), L"test"), 0u);
+    EXPECT_EQ(ReadFileBytes(outside / L"victim.txt"), "must stay");
+    EXPECT_TRUE(FileExists(planted)) << "an existing name is not removed either";
+    RemoveUnixLink(planted);
+}
+
+TEST_F(CopyFolderTreeTest, ASourceThatIsALinkIsNotFollowed)
+{
+    MakeTree(source);
+    const std::wstring link = folder / L"linked-source";
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(source) + "' '" + UnixPath(link) + "'"), 0);
+    ASSERT_TRUE(IsReparsePoint(link.c_str()));
+    EXPECT_FALSE(IsReparsePoint(source.c_str()));
+    EXPECT_EQ(CopyFolderTree(link.c_str(), destination.c_str(), true), kErrorStoppedOnLink);
+    EXPECT_FALSE(FolderExists(destination));
+    EXPECT_NE(log.ErrorLog().find("is a link to "), std::string::npos) << log.ErrorLog();
+    EXPECT_NE(log.ErrorLog().find(Narrow(source)), std::string::npos) << "the target is named: " << log.ErrorLog();
+    TreeSize size;
+    EXPECT_EQ(MeasureFolderTree(link.c_str(), true, size), kErrorStoppedOnLink);
+    EXPECT_EQ(size.files, 0u);
+    RemoveTree(link);
+}
+
+TEST_F(CopyFolderTreeTest, RemoveFolderTreeRemovesEverythingButWhatALinkLeadsTo)
+{
+    MakeTree(source);
+    const std::wstring doomed = folder / L"doomed";
+    MakeTree(doomed);
+    SetFileAttributesW((doomed + L"\\top.log").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(RemoveFolderTree(doomed.c_str()), 0u);
+    EXPECT_FALSE(FolderExists(doomed));
+
+    // Wine cannot remove a folder link through Win32 (Windows removes the link itself): the result
+    // differs, but what the link leads to must survive on both.
+    MakeTree(doomed);
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(source) + "' '" + UnixPath(doomed + L"\\sub\\link") + "'"), 0);
+    (void)RemoveFolderTree(doomed.c_str());
+    EXPECT_TRUE(FileExists(source + L"\\sub\\mid.bin"));
+    EXPECT_TRUE(FileExists(source + L"\\top.log"));
+    EXPECT_FALSE(FileExists(doomed + L"\\top.log"));
+    EXPECT_FALSE(FolderExists(doomed + L"\\sub\\deeper"));
+    RemoveTree(doomed);
+    EXPECT_NE(RemoveFolderTree((folder / L"absent").c_str()), 0u);
 }
 
 TEST_F(CopyFolderTreeTest, WithoutRecursionOnlyTheTopFilesAreCopied)

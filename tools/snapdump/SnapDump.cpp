@@ -135,6 +135,8 @@ int Run(int argc, wchar_t** argv)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // Later library loads search the system directory only, never the program's or the current folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Dumps are written as narrow text of the user's locale.
     std::setlocale(LC_ALL, "");
     try {
