@@ -146,8 +146,9 @@ std::wstring UsageText()
            L"     (details in KvoVellocsDiag.result.json)\n"
            L"  2  usage error\n"
            L"  3  not a layered-disk machine\n"
-           L"  4  the output could not be made (output folder, result file or archive), there was\n"
-           L"     not enough free space, or the disk filled up during the run\n"
+           L"  4  the output could not be made (output folder, result file or archive), the base\n"
+           L"     folder was refused (a link, or others may change it), there was not enough free\n"
+           L"     space, or the disk filled up during the run\n"
            L"  5  another collection is already running on this machine\n"
            L"  6  internal error\n";
 }
