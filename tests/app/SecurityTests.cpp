@@ -90,7 +90,9 @@ TEST_F(SecureRun, AScriptThatCannotBeReadIsAUsageErrorAndCreatesNothing)
     for (const std::wstring& bad : {base / L"missing.bat", base.Path()}) {
         const ProgramRun run = RunProgram(L"/quiet /script " + Quote(bad) + L" /out " + Quote(base / L"out"), 60000);
         EXPECT_EQ(run.exitCode, 2u) << run.output;
-        EXPECT_NE(run.output.find("/script"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("/script: \"" + kvotest::Narrow(bad) + "\" cannot be used as a script"),
+                  std::string::npos)
+            << run.output;
         EXPECT_FALSE(FolderExists(base / L"out"));
     }
 }
