@@ -1,11 +1,12 @@
 #include "CollectionSession.h"
 
+#include "CollectTestSeams.h"
 #include "OutputFolder.h"
 #include "ResourceManager.h"
 #include "ResourceStrings.h"
 #include "ResultFile.h"
-#include "WinApplication.h"
-#include "WindowsOSLogs.h"
+#include "RunScope.h"
+#include "SpaceCheck.h"
 #include "ZipArchive.h"
 #include "resource.h"
 
@@ -43,18 +44,6 @@ std::wstring ErrorText(const wchar_t* what, const std::wstring& path, DWORD erro
     return std::wstring(what) + L" " + path + code;
 }
 
-const wchar_t* CollectorOutcomeName(CollectorRun::Outcome outcome) noexcept
-{
-    switch (outcome) {
-    case CollectorRun::Outcome::Ok: return L"ok";
-    case CollectorRun::Outcome::Failed: return L"failed";
-    case CollectorRun::Outcome::Skipped: return L"skipped";
-    case CollectorRun::Outcome::Unavailable: return L"unavailable";
-    case CollectorRun::Outcome::NotSelected: break;
-    }
-    return L"not-selected";
-}
-
 std::wstring UiLanguage()
 {
     std::wstring locale;
@@ -63,173 +52,163 @@ std::wstring UiLanguage()
     return CResourceManager::GetUILanguageName();
 }
 
-RunResult DescribeRun(CVellocsDiag& holder, const SessionRequest& request, const SessionOutcome& outcome,
-                      const MachineFacts& machine, const std::wstring& started)
+// The holder's collectors do what the request asks; false when none is both selected and available.
+bool ApplyRequest(CVellocsDiag& holder, const RunRequest& request)
 {
-    RunResult result;
-    result.toolName = L"KvoVellocsDiag";
-    result.toolVersion = ReadToolVersion();
-    result.commandLine = GetCommandLineW();
-    result.machine = machine;
-    result.layerMode = request.layerMode;
-    result.markerVolume = request.markerVolumeRoot ? request.markerVolumeRoot : L"";
-    result.started = started;
-    result.ended = UtcNow();
-    result.outputFolder = outcome.outputFolder;
-    result.uiLanguage = UiLanguage();
-    result.outcome = OutcomeName(outcome.exitCode);
+    int offered = 0;
     for (int index = 0; index < CVellocsDiag::kComponentCount; ++index) {
-        const CollectorRun& run = outcome.details.collectors[size_t(index)];
         CVellocsDiagComponent* component = holder.GetComponent(index);
-        CollectorResult collector;
-        collector.name = CVellocsDiag::kOutputNames[index];
-        collector.selected = component && component->selected != 0;
-        collector.available = component && component->IsAvailable();
-        collector.outcome = CollectorOutcomeName(run.outcome);
-        collector.seconds = run.seconds;
-        collector.files = run.files;
-        collector.bytes = run.bytes;
-        const auto* osLogs = dynamic_cast<const CWindowsOSLogs*>(component);
-        if (osLogs && (run.outcome == CollectorRun::Outcome::Ok || run.outcome == CollectorRun::Outcome::Failed)) {
-            collector.hasScript = true;
-            collector.scriptPath = osLogs->GetScript().sourcePath;
-            collector.scriptSha256 = osLogs->GetScript().sha256;
+        if (!component)
+            continue;
+        component->selected = request.collect[size_t(index)] ? 1 : 0;
+        component->Prepare(request);
+        if (component->selected && component->IsAvailable())
+            ++offered;
+    }
+    return offered > 0;
+}
+
+void Fail(RunRecord& record, RunEnd end, std::wstring problem)
+{
+    record.end = end;
+    record.problem = std::move(problem);
+}
+
+// The base is checked, the run must fit, and the output folder is claimed; nothing is created
+// before the claim. False when the run cannot go on (record.end tells why).
+bool PrepareOutput(CVellocsDiag& holder, const RunRequest& request, RunRecord& record)
+{
+    // A base folder that could be swapped under the run is refused before anything is made.
+    std::wstring problem;
+    if (CheckBaseFolder(request.baseFolder, record.machine.elevated, problem) != 0) {
+        Fail(record, RunEnd::OutputFailed, problem);
+        return false;
+    }
+    SpaceCheck space;
+    if (const DWORD error = CheckSpace(request, holder, space)) {
+        record.earlyWarnings.push_back(
+            ErrorText(L"The free space could not be measured for", MakeOutputFolder(request), error));
+    } else {
+        record.space = space;
+        if (!space.Fits()) {
+            Fail(record, RunEnd::NoSpace, NoSpaceText(space));
+            return false;
         }
-        result.collectors.push_back(std::move(collector));
     }
-    for (const RunErrorEntry& entry : outcome.details.errors)
-        result.errors.push_back({FormatUtcIso8601(entry.utcTime), entry.unit, entry.text});
-    result.stopReason = outcome.stopReason;
-    if (outcome.spaceChecked) {
-        result.hasSpace = true;
-        result.space = {outcome.space.volume, outcome.space.freeBefore, outcome.space.estimate, outcome.space.reserve,
-                        outcome.freeAfter};
+    if (const DWORD error = ClaimOutputFolder(request, record.outputFolder)) {
+        Fail(record, RunEnd::OutputFailed,
+             ErrorText(L"The output folder could not be created:", MakeOutputFolder(request), error));
+        return false;
     }
-    for (const FileShortfall& file : outcome.details.notCollected)
-        result.notCollected.push_back({file.source, file.destination, file.error});
-    const std::wstring prefix = outcome.outputFolder + L"\\";
-    for (const FileShortfall& file : outcome.details.truncated) {
-        if (file.destination.size() > prefix.size() &&
-            CompareStringOrdinal(file.destination.c_str(), int(prefix.size()), prefix.c_str(), int(prefix.size()),
-                                 TRUE) == CSTR_EQUAL)
-            result.truncated.emplace_back(file.destination.substr(prefix.size()), file.originalSize);
+    PublishOutputFolder(record.outputFolder);
+    return true;
+}
+
+// Runs the collectors with the run's hooks in place, and says how that ended.
+void Collect(CVellocsDiag& holder, const RunRequest& request, RunRecord& record, IStatusSink* sink)
+{
+    if (!record.machine.elevated)
+        record.earlyWarnings.push_back(kNotElevatedWarning);
+    bool succeeded = false;
+    {
+        RunScope scope(request, record, sink);
+        succeeded =
+            holder.GenerateReport(record.outputFolder.c_str(), request.MarkerVolume(), request.layerMode, record);
     }
-    return result;
+    if (record.folderError != 0) {
+        Fail(record, RunEnd::OutputFailed,
+             ErrorText(L"The output folder could not be created:", record.outputFolder, record.folderError));
+        return;
+    }
+    record.end = succeeded && record.errorCount == 0 ? RunEnd::Succeeded
+                 : record.AnyCollectorFailed()       ? RunEnd::CollectorFailed
+                                                     : RunEnd::ItemsMissed;
+    record.freeAfter = FreeSpaceOf(record.outputFolder);
+    if (record.diskFull) {
+        record.stopReason = L"The disk of the output folder is full: the collection stopped at the first copy that "
+                            L"failed for it, and what was copied before stays";
+        Fail(record, RunEnd::OutputFailed, record.stopReason);
+    }
+}
+
+void WriteOutputs(const RunRequest& request, RunRecord& record)
+{
+    record.ended = UtcNow();
+    if (const DWORD error = WriteResultFile(request, record)) {
+        Fail(record, RunEnd::OutputFailed,
+             ErrorText(L"The result file could not be written in", record.outputFolder, error));
+        return;
+    }
+    if (!request.zip)
+        return;
+    const std::wstring archive = record.outputFolder + L".zip";
+    ZipArchiveReport report;
+    const DWORD error = CreateZipArchive(record.outputFolder.c_str(), archive.c_str(), report);
+    if (report.archiveWritten)
+        record.archive = archive;
+    if (error != 0) {
+        Fail(record, RunEnd::OutputFailed,
+             ErrorText(report.archiveWritten ? L"The archive lacks files it could not read:"
+                                             : L"The archive could not be made:",
+                       archive, error));
+    }
 }
 
 } // namespace
 
-const wchar_t* OutcomeName(ExitCode code) noexcept
+ExitCode ExitCodeOf(RunEnd end) noexcept
 {
-    switch (code) {
-    case kExitOk: return L"ok";
-    case kExitCompletedWithErrors: return L"completed-with-errors";
-    default: return L"failed";
+    switch (end) {
+    case RunEnd::Succeeded:
+    case RunEnd::NothingSelected: return kExitOk;
+    case RunEnd::ItemsMissed:
+    case RunEnd::CollectorFailed: return kExitCompletedWithErrors;
+    case RunEnd::OutputFailed:
+    case RunEnd::NoSpace: return kExitOutputFailed;
+    case RunEnd::AnotherRun: return kExitAlreadyRunning;
+    case RunEnd::Raised: break;
     }
+    return kExitInternalError;
 }
 
-SessionOutcome RunCollectionSession(CVellocsDiag& holder, const SessionRequest& request)
+void RunCollectionSession(CVellocsDiag& holder, const RunRequest& request, RunRecord& record, IStatusSink* sink)
 {
     // The run's status texts must load before anything is created: a language module without them
     // ends the program with nothing left behind.
     (void)Tallis::ImageUpdate::LoadResourceString(IDS_STATUS_PREFIX);
     (void)Tallis::ImageUpdate::LoadResourceString(IDS_REPORT_COMPLETE);
-
-    SessionOutcome outcome;
-    const std::wstring started = UtcNow();
-    const MachineFacts machine = ReadMachineFacts();
-
-    // A base folder that could be swapped under the run is refused before anything is made.
-    if (CheckBaseFolder(ParentFolder(request.outputFolder), machine.elevated, outcome.problem) != 0) {
-        outcome.exitCode = kExitOutputFailed;
-        return outcome;
+    if (!ApplyRequest(holder, request)) {
+        record.end = RunEnd::NothingSelected;
+        return;
     }
-
-    // Nothing is created on a volume that the run would fill.
-    std::vector<std::wstring> warnings = request.startWarnings;
-    const DWORD spaceError = CheckSpace(ParentFolder(request.outputFolder), holder, request.markerVolumeRoot,
-                                        request.layerMode, request.reserveBytes, outcome.space);
-    if (spaceError == 0) {
-        outcome.spaceChecked = true;
-        if (!outcome.space.Fits()) {
-            outcome.exitCode = kExitOutputFailed;
-            outcome.noSpace = true;
-            outcome.problem = NoSpaceText(outcome.space);
-            return outcome;
-        }
-    } else {
-        warnings.push_back(ErrorText(L"The free space could not be measured for", request.outputFolder, spaceError));
-    }
-
-    std::wstring folder = request.outputFolder;
-    if (const DWORD error = ClaimOutputFolder(folder)) {
-        outcome.exitCode = kExitOutputFailed;
-        outcome.problem = ErrorText(L"The output folder could not be created:", request.outputFolder, error);
-        return outcome;
-    }
-    outcome.outputFolder = folder;
-    SetEnvironmentVariableW(kOutputFolderVariable, folder.c_str());
-
-    outcome.details.startWarnings = warnings;
-    outcome.details.fileSizeCap = request.fileSizeCap;
-    if (!machine.elevated)
-        outcome.details.startWarnings.push_back(kNotElevatedWarning);
-    const bool succeeded = holder.GenerateReport(folder.c_str(), request.markerVolumeRoot, request.layerMode,
-                                                 outcome.details);
-    outcome.itemErrors = outcome.details.errorCount;
-    outcome.collectorFailed = outcome.details.AnyCollectorFailed();
-    if (outcome.details.folderError != 0) {
-        outcome.exitCode = kExitOutputFailed;
-        outcome.problem = ErrorText(L"The output folder could not be created:", folder, outcome.details.folderError);
-        return outcome;
-    }
-    outcome.exitCode = succeeded && outcome.itemErrors == 0 ? kExitOk : kExitCompletedWithErrors;
-    outcome.freeAfter = FreeSpaceOf(folder);
-    if (outcome.details.diskFull) {
-        outcome.exitCode = kExitOutputFailed;
-        outcome.stopReason = L"The disk of the output folder is full: the collection stopped at the first copy that "
-                             L"failed for it, and what was copied before stays";
-        outcome.problem = outcome.stopReason;
-    }
-
-    const RunResult result = DescribeRun(holder, request, outcome, machine, started);
-    if (const DWORD error = WriteResultFile(result, folder.c_str())) {
-        outcome.exitCode = kExitOutputFailed;
-        outcome.problem = ErrorText(L"The result file could not be written in", folder, error);
-        return outcome;
-    }
-    if (request.zip) {
-        const std::wstring archive = folder + L".zip";
-        ZipArchiveReport report;
-        const DWORD error = CreateZipArchive(folder.c_str(), archive.c_str(), report);
-        if (report.archiveWritten)
-            outcome.archive = archive;
-        if (error != 0) {
-            outcome.exitCode = kExitOutputFailed;
-            outcome.problem = ErrorText(report.archiveWritten ? L"The archive lacks files it could not read:"
-                                                              : L"The archive could not be made:",
-                                        archive, error);
-            return outcome;
-        }
-    }
-    return outcome;
+    record.started = UtcNow();
+    record.machine = ReadMachineFacts();
+    record.toolVersion = ReadToolVersion();
+    record.commandLine = GetCommandLineW();
+    record.uiLanguage = UiLanguage();
+    if (!PrepareOutput(holder, request, record))
+        return;
+    Collect(holder, request, record, sink);
+    if (record.folderError != 0)
+        return;
+    WriteOutputs(request, record);
 }
 
-std::wstring SessionSummary(const SessionOutcome& outcome)
+std::wstring SessionSummary(const RunRecord& record)
 {
     std::wstring text;
-    if (!outcome.outputFolder.empty())
-        text += L"Output folder: " + outcome.outputFolder + L"\r\n";
-    text += L"Outcome: " + std::wstring(OutcomeName(outcome.exitCode));
-    if (outcome.collectorFailed)
+    if (!record.outputFolder.empty())
+        text += L"Output folder: " + record.outputFolder + L"\r\n";
+    const ExitCode exitCode = ExitCodeOf(record.end);
+    text += L"Outcome: " + std::wstring(OutcomeName(record.end));
+    if (record.AnyCollectorFailed())
         text += L"; a collector failed";
-    if (outcome.itemErrors > 0)
-        text += L"; " + std::to_wstring(outcome.itemErrors) + L" error entries, see " +
-                CVellocsDiag::kErrorLogName;
-    text += L" (exit code " + std::to_wstring(int(outcome.exitCode)) + L")";
-    if (!outcome.problem.empty())
-        text += L"\r\n" + outcome.problem;
-    if (!outcome.archive.empty())
-        text += L"\r\nArchive: " + outcome.archive;
+    if (record.errorCount > 0)
+        text += L"; " + std::to_wstring(record.errorCount) + L" error entries, see " + CVellocsDiag::kErrorLogName;
+    text += L" (exit code " + std::to_wstring(int(exitCode)) + L")";
+    if (!record.problem.empty())
+        text += L"\r\n" + record.problem;
+    if (!record.archive.empty())
+        text += L"\r\nArchive: " + record.archive;
     return text;
 }

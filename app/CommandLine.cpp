@@ -123,6 +123,16 @@ bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& 
     return true;
 }
 
+bool AsksForQuiet(int argc, const wchar_t* const* argv) noexcept
+{
+    for (int index = 0; index < argc; ++index) {
+        const wchar_t* argument = argv[index];
+        if (argument && (argument[0] == L'/' || argument[0] == L'-') && _wcsicmp(argument + 1, L"quiet") == 0)
+            return true;
+    }
+    return false;
+}
+
 std::wstring UsageText()
 {
     return L"KvoVellocsDiag [/quiet] [/out <folder>] [/collect <list>] [/zip] [/timeout <minutes>]\n"

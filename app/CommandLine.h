@@ -28,6 +28,9 @@ struct CommandLineOptions {
 [[nodiscard]] bool ParseCommandLine(int argc, const wchar_t* const* argv, CommandLineOptions& options,
                                     std::wstring& error);
 
+// Whether the arguments hold /quiet (or -quiet) anywhere: a usage error before it is still quiet.
+[[nodiscard]] bool AsksForQuiet(int argc, const wchar_t* const* argv) noexcept;
+
 // The usage text of /?, with the exit codes.
 [[nodiscard]] std::wstring UsageText();
 

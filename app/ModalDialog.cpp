@@ -1,7 +1,6 @@
 #include "ModalDialog.h"
 
 #include "ResourceStrings.h"
-#include "WinApplication.h"
 
 #include <utility>
 
@@ -43,15 +42,9 @@ INT_PTR CModalDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        if (CWinApplication* app = CWinApplication::Get())
-            app->SetMainWindow(m_hwnd);
         return OnInitDialog() ? TRUE : FALSE;
     case WM_COMMAND:
         return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
-    case WM_DESTROY:
-        if (CWinApplication* app = CWinApplication::Get(); app && app->GetMainWindow() == m_hwnd)
-            app->SetMainWindow(nullptr);
-        return FALSE;
     default: {
         INT_PTR result = 0;
         if (!OnMessage(message, wParam, lParam, result))

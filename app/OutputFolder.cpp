@@ -1,11 +1,11 @@
 #include "OutputFolder.h"
 
 #include "FileSystem.h"
+#include "OutputTree.h"
 #include "PathBuilder.h"
 #include "PrivateSecurity.h"
 
 #include <shlobj.h>
-#include <shlwapi.h>
 
 #include <cwchar>
 #include <ctime>
@@ -48,12 +48,25 @@ INT32 CurrentTimeSeconds() noexcept
     return INT32(std::time(nullptr));
 }
 
-std::wstring MakeOutputFolder(const wchar_t* base, INT32 seconds)
+std::wstring MakeOutputFolder(const wchar_t* base, INT32 seconds, int attempt)
 {
-    wchar_t name[32] = {};
-    _snwprintf(name, 31, L"VellocsDiag_%d", int(seconds));
+    wchar_t name[48] = {};
+    if (attempt > 1)
+        _snwprintf(name, 47, L"VellocsDiag_%d_%d", int(seconds), attempt);
+    else
+        _snwprintf(name, 47, L"VellocsDiag_%d", int(seconds));
     PathBuilder folder(base, name, false);
     return folder.GetPath();
+}
+
+std::wstring MakeOutputFolder(const RunRequest& request)
+{
+    return MakeOutputFolder(request.baseFolder.c_str(), request.seconds);
+}
+
+void PublishOutputFolder(const std::wstring& folder) noexcept
+{
+    SetEnvironmentVariableW(kOutputFolderVariable, folder.c_str());
 }
 
 DWORD CheckBaseFolder(const std::wstring& base, bool elevated, std::wstring& problem)
@@ -85,13 +98,10 @@ DWORD CheckBaseFolder(const std::wstring& base, bool elevated, std::wstring& pro
     return ERROR_ACCESS_DENIED;
 }
 
-DWORD ClaimOutputFolder(std::wstring& folder) noexcept
+DWORD ClaimOutputFolder(const RunRequest& request, std::wstring& folder) noexcept
 {
     try {
-        PathBuilder proposed(folder.c_str(), false);
-        const std::wstring name = PathFindFileNameW(proposed.GetPath());
-        const std::wstring base(proposed.GetPath(), proposed.GetPath() + (PathFindFileNameW(proposed.GetPath()) -
-                                                                          proposed.GetPath()));
+        const std::wstring& base = request.baseFolder;
         if (!base.empty() && !IsExistingFolder(base.c_str())) {
             if (const DWORD error = CreatePrivateFolderChain(base.c_str()))
                 return error;
@@ -99,14 +109,11 @@ DWORD ClaimOutputFolder(std::wstring& folder) noexcept
         PrivateSecurity security;
         if (const DWORD error = security.Build())
             return error;
-        for (int suffix = 1; suffix <= kMaxSuffix; ++suffix) {
-            std::wstring candidate = name;
-            if (suffix > 1)
-                candidate += L"_" + std::to_wstring(suffix);
-            PathBuilder attempt(base.c_str(), candidate.c_str(), false);
+        for (int attempt = 1; attempt <= kMaxSuffix; ++attempt) {
+            const std::wstring candidate = MakeOutputFolder(base.c_str(), request.seconds, attempt);
             // CreateDirectoryW is the test and the claim in one step: no other run can slip between.
-            if (CreateDirectoryW(attempt.GetLongPath(), security.Attributes())) {
-                folder = attempt.GetPath();
+            if (CreateDirectoryW(FullLongPath(candidate.c_str()).c_str(), security.Attributes())) {
+                folder = candidate;
                 return 0;
             }
             const DWORD error = GetLastError();

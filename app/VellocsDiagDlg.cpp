@@ -1,5 +1,7 @@
 #include "VellocsDiagDlg.h"
 
+#include "AppTestSeams.h"
+#include "CollectionSession.h"
 #include "ConsoleOutput.h"
 #include "OutputFolder.h"
 #include "ResourceStrings.h"
@@ -23,11 +25,11 @@ constexpr int kCheckBoxIds[CVellocsDiag::kComponentCount] = {IDC_COLLECT_LOGS, I
                                                              IDC_COLLECT_OSLOGS};
 constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE; // 0x51
 
-std::atomic<CVellocsDiagDlg::ThreadStartFn> g_threadStart{nullptr};
+std::atomic<ThreadStartFn> g_threadStart{nullptr};
 
 HANDLE StartThread(LPTHREAD_START_ROUTINE routine, void* argument)
 {
-    if (CVellocsDiagDlg::ThreadStartFn start = g_threadStart.load())
+    if (ThreadStartFn start = g_threadStart.load())
         return start(routine, argument);
     return CreateThread(nullptr, 0, routine, argument, 0, nullptr);
 }
@@ -48,24 +50,19 @@ bool IsOffered(CVellocsDiagComponent* component)
 
 } // namespace
 
-void CVellocsDiagDlg::SetThreadStartForTest(ThreadStartFn start) noexcept
+void SetThreadStartForTest(ThreadStartFn start) noexcept
 {
     g_threadStart.store(start);
 }
 
-CVellocsDiagDlg::CVellocsDiagDlg(CVellocsDiag& holder)
-    : CModalDialog(IDD_VELLOCSDIAG_DIALOG), m_holder(holder)
+CVellocsDiagDlg::CVellocsDiagDlg(CVellocsDiag& holder, RunRequest& request, std::vector<std::wstring> earlyWarnings)
+    : CModalDialog(IDD_VELLOCSDIAG_DIALOG), m_holder(holder), m_request(request),
+      m_earlyWarnings(std::move(earlyWarnings)), m_outputFolderText(MakeOutputFolder(request))
 {
-    RegisterStatusSink(this);
     for (int index = 0; index < CVellocsDiag::kComponentCount; ++index) {
         CVellocsDiagComponent* component = holder.GetComponent(index);
-        m_checkStates[size_t(index)] = component && component->selected && component->IsAvailable() ? 1 : 0;
+        m_checkStates[size_t(index)] = component && request.collect[size_t(index)] && component->IsAvailable() ? 1 : 0;
     }
-}
-
-CVellocsDiagDlg::~CVellocsDiagDlg()
-{
-    RegisterStatusSink(nullptr);
 }
 
 void CVellocsDiagDlg::SetStatusText(const wchar_t* text)
@@ -77,7 +74,7 @@ void CVellocsDiagDlg::SetStatusText(const wchar_t* text)
 
 void CVellocsDiagDlg::ExchangeData(bool toControls)
 {
-    ExchangeText(toControls, IDC_OUTPUT_FOLDER, m_outputFolder);
+    ExchangeText(toControls, IDC_OUTPUT_FOLDER, m_outputFolderText);
     ExchangeCheck(toControls, IDC_COLLECT_LOGS, m_checkStates[CVellocsDiag::kProductLogs]);
     ExchangeCheck(toControls, IDC_COLLECT_OSLOGS, m_checkStates[CVellocsDiag::kOsLogs]);
     ExchangeCheck(toControls, IDC_COLLECT_METADATA, m_checkStates[CVellocsDiag::kMetadata]);
@@ -129,7 +126,7 @@ bool CVellocsDiagDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& re
 {
     if (message != kCollectionDone)
         return false;
-    OnCollectionDone(wParam);
+    OnCollectionDone(RunEnd(wParam));
     result = 0;
     return true;
 }
@@ -152,18 +149,17 @@ void CVellocsDiagDlg::OnBrowse()
     browse.hwndOwner = GetHwnd();
     browse.pszDisplayName = displayName;
     browse.ulFlags = kBrowseFlags;
-    if (PIDLIST_ABSOLUTE picked = SHBrowseForFolderW(&browse)) {
-        wchar_t folder[MAX_PATH] = {};
-        const BOOL havePath = SHGetPathFromIDListW(picked, folder);
-        CoTaskMemFree(picked);
-        if (havePath) {
-            m_outputFolder = MakeOutputFolder(folder, CurrentTimeSeconds());
-            SetEnvironmentVariableW(kOutputFolderVariable, m_outputFolder.c_str());
-        }
+    Tallis::ImageUpdate::unique_cotaskmem picked(SHBrowseForFolderW(&browse));
+    wchar_t folder[MAX_PATH] = {};
+    if (picked && SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(picked.get()), folder)) {
+        m_request.baseFolder = folder;
+        m_request.seconds = CurrentTimeSeconds();
+        m_outputFolderText = MakeOutputFolder(m_request);
+        PublishOutputFolder(m_outputFolderText);
     }
     // Only the folder is refreshed: a full exchange would undo check-box changes the user made
     // since the last OK.
-    SetDlgItemTextW(GetHwnd(), IDC_OUTPUT_FOLDER, m_outputFolder.c_str());
+    SetDlgItemTextW(GetHwnd(), IDC_OUTPUT_FOLDER, m_outputFolderText.c_str());
 }
 
 void CVellocsDiagDlg::OnOK()
@@ -172,9 +168,9 @@ void CVellocsDiagDlg::OnOK()
     if (m_busy)
         return;
     if (m_lock.Acquire(m_lockWarning) == CCollectionLock::Result::Busy) {
-        m_anotherRun = true;
+        m_record.emplace().end = RunEnd::AnotherRun;
         const std::wstring text = LoadResourceString(IDS_ANOTHER_RUN);
-        AppMessageBox(text.c_str(), MB_ICONWARNING);
+        AppMessageBox(text.c_str(), MB_ICONWARNING, GetHwnd());
         EndDialog(IDCANCEL);
         return;
     }
@@ -192,7 +188,7 @@ void CVellocsDiagDlg::OnOK()
         ReturnToIdle();
         wchar_t text[160] = {};
         _snwprintf(text, 159, L"The collection could not be started (error %lu).", error);
-        AppMessageBox(text, MB_ICONERROR);
+        AppMessageBox(text, MB_ICONERROR, GetHwnd());
     }
     // The worker runs on without being waited for; it ends by posting kCollectionDone.
 }
@@ -208,98 +204,82 @@ void CVellocsDiagDlg::ReturnToIdle()
 DWORD WINAPI CVellocsDiagDlg::CollectionWorker(void* argument) noexcept
 {
     auto* dialog = static_cast<CVellocsDiagDlg*>(argument);
-    WPARAM code = kRunRaised;
+    RunEnd end = RunEnd::Raised;
     try {
-        code = dialog->RunCollection();
+        end = dialog->RunCollection();
     } catch (...) {
         dialog->m_workerError = std::current_exception();
     }
-    PostMessageW(dialog->GetHwnd(), kCollectionDone, code, 0);
+    PostMessageW(dialog->GetHwnd(), kCollectionDone, WPARAM(end), 0);
     return 0;
 }
 
-WPARAM CVellocsDiagDlg::RunCollection()
+RunEnd CVellocsDiagDlg::RunCollection()
 {
-    int offered = 0;
-    for (int index = 0; index < CVellocsDiag::kComponentCount; ++index) {
-        CVellocsDiagComponent* component = m_holder.GetComponent(index);
-        if (!component)
-            continue;
-        component->selected = m_checkStates[size_t(index)] != 0 ? 1 : 0;
-        if (component->selected && component->IsAvailable())
-            ++offered;
-    }
-    if (offered == 0)
-        return kNothingSelected;
-    SessionRequest request;
-    request.outputFolder = m_outputFolder;
-    request.markerVolumeRoot = m_markerVolumeRoot;
-    request.layerMode = m_layerMode;
-    request.zip = m_zip;
-    request.reserveBytes = m_reserveBytes;
-    request.fileSizeCap = m_fileSizeCap;
-    request.startWarnings = m_startWarnings;
+    for (int index = 0; index < CVellocsDiag::kComponentCount; ++index)
+        m_request.collect[size_t(index)] = m_checkStates[size_t(index)] != 0;
+    RunRecord record;
+    record.earlyWarnings = m_earlyWarnings;
     if (!m_lockWarning.empty())
-        request.startWarnings.push_back(m_lockWarning);
-    m_outcome = RunCollectionSession(m_holder, request);
-    if (m_outcome->noSpace)
-        return kNoSpace;
-    switch (m_outcome->exitCode) {
-    case kExitOk: return kRunSucceeded;
-    case kExitOutputFailed: return kOutputFailed;
-    default: return m_outcome->collectorFailed ? kRunFailed : kRunSucceeded;
-    }
+        record.earlyWarnings.push_back(m_lockWarning);
+    RunCollectionSession(m_holder, m_request, record, this);
+    const RunEnd end = record.end;
+    if (end != RunEnd::NothingSelected)
+        m_record = std::move(record);
+    return end;
 }
 
-void CVellocsDiagDlg::OnCollectionDone(WPARAM code)
+void CVellocsDiagDlg::OnCollectionDone(RunEnd end)
 {
     SetClassLongPtrW(GetHwnd(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(m_arrowCursor));
     m_progress.Show(false);
-
     m_lock.Release();
-    switch (code) {
-    case kRunSucceeded:
-    case kRunFailed:
-    case kOutputFailed: {
-        const bool succeeded = code == kRunSucceeded;
-        std::wstring text = LoadResourceString(succeeded ? IDS_REPORT_SUCCEEDED : IDS_REPORT_FAILED);
-        UINT icon = succeeded ? MB_ICONINFORMATION : MB_ICONERROR;
-        if (succeeded && m_outcome && m_outcome->itemErrors > 0) {
-            // Items that could not be collected: the report is there, but the reader must know.
-            text += L"\n" + FormatCountString(IDS_ITEMS_NOT_COLLECTED, unsigned(m_outcome->itemErrors));
-            icon = MB_ICONWARNING;
-        }
-        if (code == kOutputFailed && m_outcome && !m_outcome->problem.empty())
-            text += L"\n" + m_outcome->problem;
-        AppMessageBox(text.c_str(), icon);
-        // The explorer's result is ignored: the dialog closes either way.
-        if (m_outcome && !m_outcome->outputFolder.empty()) {
-            m_outputFolder = m_outcome->outputFolder;
-            ShellExecuteW(nullptr, L"explore", m_outputFolder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-        }
-        EndDialog(IDCANCEL);
-        break;
-    }
-    case kNoSpace: {
+    switch (end) {
+    case RunEnd::NoSpace:
         // Nothing was created: the user may Browse to a folder on another volume and try again.
-        AppMessageBox(m_outcome->problem.c_str(), MB_ICONWARNING);
+        AppMessageBox(m_record->problem.c_str(), MB_ICONWARNING, GetHwnd());
         ReturnToIdle();
         break;
-    }
-    case kNothingSelected: {
+    case RunEnd::NothingSelected: {
         const std::wstring text = LoadResourceString(IDS_SELECT_AN_OPTION);
-        AppMessageBox(text.c_str(), MB_ICONWARNING);
+        AppMessageBox(text.c_str(), MB_ICONWARNING, GetHwnd());
         EnableControls(true);
         m_busy = false;
         break;
     }
-    default:
+    case RunEnd::Raised:
+    case RunEnd::AnotherRun:
         // The run raised: end the dialog and let start-up report it.
         m_busy = false;
         if (m_workerError)
             std::rethrow_exception(std::exchange(m_workerError, nullptr));
         EndDialog(IDCANCEL);
         break;
+    default:
+        ShowOutcome(end);
+        EndDialog(IDCANCEL);
+        break;
+    }
+}
+
+// The box of a run that made its folder (or tried to), then the folder in the explorer.
+void CVellocsDiagDlg::ShowOutcome(RunEnd end)
+{
+    const bool succeeded = end == RunEnd::Succeeded || end == RunEnd::ItemsMissed;
+    std::wstring text = LoadResourceString(succeeded ? IDS_REPORT_SUCCEEDED : IDS_REPORT_FAILED);
+    UINT icon = succeeded ? MB_ICONINFORMATION : MB_ICONERROR;
+    if (end == RunEnd::ItemsMissed) {
+        // Items that could not be collected: the report is there, but the reader must know.
+        text += L"\n" + FormatCountString(IDS_ITEMS_NOT_COLLECTED, unsigned(m_record->errorCount));
+        icon = MB_ICONWARNING;
+    }
+    if (end == RunEnd::OutputFailed && !m_record->problem.empty())
+        text += L"\n" + m_record->problem;
+    AppMessageBox(text.c_str(), icon, GetHwnd());
+    // The explorer's result is ignored: the dialog closes either way.
+    if (!m_record->outputFolder.empty()) {
+        m_outputFolderText = m_record->outputFolder;
+        ShellExecuteW(nullptr, L"explore", m_outputFolderText.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     }
 }
 

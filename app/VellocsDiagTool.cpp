@@ -5,9 +5,11 @@
 #include "ConsoleOutput.h"
 #include "LayerEnvironment.h"
 #include "OutputFolder.h"
+#include "OutputTree.h"
 #include "ResourceManager.h"
 #include "ResourceStrings.h"
-#include "StatusSink.h"
+#include "SpaceCheck.h"
+#include "UniqueHandles.h"
 #include "VellocsDiag.h"
 #include "VellocsDiagDlg.h"
 #include "VellocsLogs.h"
@@ -43,6 +45,23 @@ private:
     bool m_initialized;
 };
 
+// The three collectors and their holder, created in start-up's order and placed by index.
+struct Collectors {
+    CVellocsDiag holder;
+    std::unique_ptr<CVellocsLogs> productLogs = std::make_unique<CVellocsLogs>();
+    std::unique_ptr<CWindowsOSLogs> osLogs = std::make_unique<CWindowsOSLogs>();
+    std::unique_ptr<CVellocsMetadata> metadata = std::make_unique<CVellocsMetadata>();
+
+    explicit Collectors(const RunRequest& request)
+    {
+        holder.SetComponent(CVellocsDiag::kProductLogs, productLogs.get());
+        holder.SetComponent(CVellocsDiag::kOsLogs, osLogs.get());
+        holder.SetComponent(CVellocsDiag::kMetadata, metadata.get());
+        for (int index = 0; index < CVellocsDiag::kComponentCount; ++index)
+            holder.GetComponent(index)->selected = request.collect[size_t(index)] ? 1 : 0;
+    }
+};
+
 std::wstring DefaultBaseFolder()
 {
     wchar_t desktop[MAX_PATH] = {};
@@ -54,30 +73,25 @@ std::wstring DefaultBaseFolder()
 }
 
 // A relative /out is taken from the current directory; the result may be longer than MAX_PATH.
-std::wstring FullPath(const std::wstring& path)
+std::wstring AbsoluteFolder(const std::wstring& path)
 {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return path;
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed)
-        return path;
-    full.resize(length);
-    return full;
+    const std::wstring longForm = FullLongPath(path.c_str());
+    if (longForm.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return L"\\\\" + longForm.substr(8);
+    return longForm.rfind(L"\\\\?\\", 0) == 0 ? longForm.substr(4) : path;
 }
 
 // The arguments after the program's name.
 std::vector<std::wstring> ProgramArguments()
 {
     int count = 0;
-    std::unique_ptr<LPWSTR, decltype(&LocalFree)> arguments(CommandLineToArgvW(GetCommandLineW(), &count),
-                                                             &LocalFree);
+    Tallis::ImageUpdate::unique_hlocal arguments(CommandLineToArgvW(GetCommandLineW(), &count));
     std::vector<std::wstring> result;
     if (!arguments)
         return result;
+    const auto* argv = static_cast<LPWSTR*>(arguments.get());
     for (int index = 1; index < count; ++index)
-        result.emplace_back(arguments.get()[index]);
+        result.emplace_back(argv[index]);
     return result;
 }
 
@@ -93,20 +107,20 @@ void CVellocsDiagTool::Tell(const std::wstring& text, UINT boxFlags) const
     CConsoleOutput& console = CConsoleOutput::Get();
     if (console.IsOpen())
         console.WriteLine(text);
-    else if (!m_options.quiet)
+    if (!m_options.quiet)
         AppMessageBox(text.c_str(), boxFlags);
 }
 
-bool CVellocsDiagTool::InitInstance()
+bool CVellocsDiagTool::ReadSwitches()
 {
-    CConsoleOutput::Get().Open();
-
     const std::vector<std::wstring> arguments = ProgramArguments();
     std::vector<const wchar_t*> argv;
     for (const std::wstring& argument : arguments)
         argv.push_back(argument.c_str());
     std::wstring usageError;
     if (!ParseCommandLine(int(argv.size()), argv.data(), m_options, usageError)) {
+        // A quiet run shows no box, also when the bad switch comes before /quiet.
+        m_options.quiet = AsksForQuiet(int(argv.size()), argv.data());
         Tell(L"KvoVellocsDiag: " + usageError + L"\r\nKvoVellocsDiag /? lists the switches.", MB_ICONERROR);
         SetExitCode(kExitUsage);
         return false;
@@ -116,9 +130,8 @@ bool CVellocsDiagTool::InitInstance()
         return false;
     }
     // Read now, so that what runs later is what was read and hashed, and a bad file creates nothing.
-    CWindowsOSLogs::Script script;
     if (!m_options.scriptPath.empty()) {
-        if (const DWORD error = CWindowsOSLogs::ReadScript(m_options.scriptPath, script)) {
+        if (const DWORD error = CWindowsOSLogs::ReadScript(m_options.scriptPath, m_request.script)) {
             Tell(L"KvoVellocsDiag: /script: \"" + m_options.scriptPath + L"\" cannot be used as a script (Error:" +
                      std::to_wstring(error) + L")\r\nKvoVellocsDiag /? lists the switches.",
                  MB_ICONERROR);
@@ -126,6 +139,43 @@ bool CVellocsDiagTool::InitInstance()
             return false;
         }
     }
+    return true;
+}
+
+bool CVellocsDiagTool::DetectLayering()
+{
+    DWORD mode = 0;
+    (void)ReadLayerVirtualizationMode(mode);
+    std::wstring markerVolume;
+    if (mode == 0 && !FindMarkerVolume(markerVolume)) {
+        Tell(kRefusalText, 0);
+        SetExitCode(kExitNotLayered);
+        return false;
+    }
+    // With a marker volume the collectors read from it, whatever the driver reports.
+    m_request.markerVolumeRoot = markerVolume;
+    m_request.layerMode = markerVolume.empty() ? INT32(mode) : 0;
+    return true;
+}
+
+void CVellocsDiagTool::CompleteRequest()
+{
+    m_request.baseFolder = m_options.outBase.empty() ? DefaultBaseFolder() : AbsoluteFolder(m_options.outBase);
+    m_request.seconds = CurrentTimeSeconds();
+    m_request.collect = m_options.collect;
+    m_request.zip = m_options.zip;
+    if (m_options.reserveGiven)
+        m_request.reserveBytes = ULONGLONG(m_options.reserveMB) * kMegabyte;
+    m_request.fileSizeCap = ULONGLONG(m_options.maxFileMB) * kMegabyte;
+    m_request.scriptTimeoutMs = m_options.timeoutMinutes * 60 * 1000;
+    PublishOutputFolder(MakeOutputFolder(m_request));
+}
+
+bool CVellocsDiagTool::InitInstance()
+{
+    CConsoleOutput::Get().Open();
+    if (!ReadSwitches())
+        return false;
 
     INITCOMMONCONTROLSEX controls = {};
     controls.dwSize = sizeof controls;
@@ -135,104 +185,49 @@ bool CVellocsDiagTool::InitInstance()
     CResourceManager resources(GetModuleHandleW(nullptr));
     resources.LoadLanguageModule();
     ComApartment apartment;
-
-    DWORD mode = 0;
-    (void)ReadLayerVirtualizationMode(mode);
-    std::wstring markerVolume;
-    const wchar_t* markerVolumeRoot = FindMarkerVolume(markerVolume);
-    if (mode == 0 && !markerVolumeRoot) {
-        Tell(kRefusalText, 0);
-        SetExitCode(kExitNotLayered);
+    if (!DetectLayering())
         return false;
+    CompleteRequest();
+
+    Collectors collectors(m_request);
+    SetExitCode(m_options.quiet ? RunQuiet(collectors.holder, resources.GetWarnings())
+                                : RunDialog(collectors.holder, resources.GetWarnings()));
+    return false;
+}
+
+int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings)
+{
+    RunRecord record;
+    record.earlyWarnings = earlyWarnings;
+    CCollectionLock lock;
+    std::wstring lockWarning;
+    if (lock.Acquire(lockWarning) == CCollectionLock::Result::Busy) {
+        CConsoleOutput::Get().WriteLine(Tallis::ImageUpdate::LoadResourceString(IDS_ANOTHER_RUN));
+        return ExitCodeOf(RunEnd::AnotherRun);
     }
-    // With a marker volume the collectors read from it, whatever the driver reports.
-    const INT32 layerMode = markerVolumeRoot ? 0 : INT32(mode);
+    if (!lockWarning.empty())
+        record.earlyWarnings.push_back(lockWarning);
+    ConsoleStatusSink sink;
+    RunCollectionSession(holder, m_request, record, &sink);
+    CConsoleOutput::Get().WriteLine(SessionSummary(record));
+    return ExitCodeOf(record.end);
+}
 
-    CWindowsOSLogs::SetScriptTimeout(m_options.timeoutMinutes * 60 * 1000);
-    const std::wstring baseFolder = m_options.outBase.empty() ? DefaultBaseFolder() : FullPath(m_options.outBase);
-    const std::wstring outputFolder = MakeOutputFolder(baseFolder.c_str(), CurrentTimeSeconds());
-    SetEnvironmentVariableW(kOutputFolderVariable, outputFolder.c_str());
-
-    CVellocsDiag holder;
-    auto productLogs = std::make_unique<CVellocsLogs>();
-    auto osLogs = std::make_unique<CWindowsOSLogs>();
-    auto metadata = std::make_unique<CVellocsMetadata>();
-    holder.SetComponent(CVellocsDiag::kProductLogs, productLogs.get());
-    holder.SetComponent(CVellocsDiag::kOsLogs, osLogs.get());
-    holder.SetComponent(CVellocsDiag::kMetadata, metadata.get());
-    productLogs->selected = m_options.collect[CVellocsDiag::kProductLogs] ? 1 : 0;
-    osLogs->selected = m_options.collect[CVellocsDiag::kOsLogs] ? 1 : 0;
-    metadata->selected = m_options.collect[CVellocsDiag::kMetadata] ? 1 : 0;
-    osLogs->UseScript(std::move(script));
-
-    if (m_options.quiet) {
-        SetExitCode(RunQuiet(holder, markerVolumeRoot, layerMode, outputFolder, resources.GetWarnings()));
-        return false;
-    }
-
-    CVellocsDiagDlg dialog(holder);
-    dialog.m_outputFolder = outputFolder;
-    dialog.m_markerVolumeRoot = markerVolumeRoot;
-    dialog.m_layerMode = layerMode;
-    dialog.m_zip = m_options.zip;
-    if (m_options.reserveGiven)
-        dialog.m_reserveBytes = ULONGLONG(m_options.reserveMB) * kMegabyte;
-    dialog.m_fileSizeCap = ULONGLONG(m_options.maxFileMB) * kMegabyte;
-    dialog.m_startWarnings = resources.GetWarnings();
+int CVellocsDiagTool::RunDialog(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings)
+{
+    CVellocsDiagDlg dialog(holder, m_request, earlyWarnings);
     if (dialog.DoModal() == -1) {
         // A language module without dialog 135 would otherwise end the program without a word.
         const DWORD error = GetLastError();
         wchar_t text[128] = {};
         _snwprintf(text, 127, L"The main dialog could not be shown (error %lu).", error);
         AppMessageBox(text, MB_ICONERROR);
-        SetExitCode(kExitInternalError);
-        return false;
+        return kExitInternalError;
     }
-    if (const SessionOutcome* outcome = dialog.GetSessionOutcome()) {
-        CConsoleOutput::Get().WriteLine(SessionSummary(*outcome));
-        SetExitCode(outcome->exitCode);
-    } else if (dialog.AnotherRunWasUnderWay()) {
-        SetExitCode(kExitAlreadyRunning);
-    }
-    return false;
-}
-
-void CVellocsDiagTool::ApplySpaceOptions(SessionRequest& request) const
-{
-    if (m_options.reserveGiven)
-        request.reserveBytes = ULONGLONG(m_options.reserveMB) * kMegabyte;
-    request.fileSizeCap = ULONGLONG(m_options.maxFileMB) * kMegabyte;
-}
-
-int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
-                               const std::wstring& outputFolder, const std::vector<std::wstring>& startWarnings)
-{
-    CCollectionLock lock;
-    std::wstring lockWarning;
-    if (lock.Acquire(lockWarning) == CCollectionLock::Result::Busy) {
-        CConsoleOutput::Get().WriteLine(Tallis::ImageUpdate::LoadResourceString(IDS_ANOTHER_RUN));
-        return kExitAlreadyRunning;
-    }
-    SessionRequest request;
-    request.outputFolder = outputFolder;
-    request.markerVolumeRoot = markerVolumeRoot;
-    request.layerMode = layerMode;
-    request.zip = m_options.zip;
-    ApplySpaceOptions(request);
-    request.startWarnings = startWarnings;
-    if (!lockWarning.empty())
-        request.startWarnings.push_back(lockWarning);
-
-    ConsoleStatusSink sink;
-    RegisterStatusSink(&sink);
-    SessionOutcome outcome;
-    try {
-        outcome = RunCollectionSession(holder, request);
-    } catch (...) {
-        RegisterStatusSink(nullptr);
-        throw;
-    }
-    RegisterStatusSink(nullptr);
-    CConsoleOutput::Get().WriteLine(SessionSummary(outcome));
-    return outcome.exitCode;
+    const RunRecord* record = dialog.GetRunRecord();
+    if (!record)
+        return kExitOk; // closed without a run
+    if (record->end != RunEnd::AnotherRun)
+        CConsoleOutput::Get().WriteLine(SessionSummary(*record));
+    return ExitCodeOf(record->end);
 }

@@ -1,13 +1,13 @@
 #pragma once
 // The application object: start-up, the main dialog or the unattended run, and the exit code.
 #include "CommandLine.h"
+#include "RunRequest.h"
 #include "WinApplication.h"
 
 #include <string>
 #include <vector>
 
 class CVellocsDiag;
-struct SessionRequest;
 
 class CVellocsDiagTool : public CWinApplication {
 public:
@@ -18,11 +18,18 @@ public:
     static constexpr const wchar_t* kRefusalText = L"KvoVellocsDiag could not find a valid Velloc attached to the system";
 
 private:
-    // Tells the user: on the console when there is one, else in a box unless the run is quiet.
+    // Tells the user: a box unless the run is quiet, and the console line when there is a console.
     void Tell(const std::wstring& text, UINT boxFlags) const;
-    void ApplySpaceOptions(SessionRequest& request) const;
-    int RunQuiet(CVellocsDiag& holder, const wchar_t* markerVolumeRoot, INT32 layerMode,
-                 const std::wstring& outputFolder, const std::vector<std::wstring>& startWarnings);
+    // The switches, /? and /script; false when start-up ends here (the exit code is set).
+    bool ReadSwitches();
+    // The layer mode and the marker volume into the request; false when the machine is refused.
+    bool DetectLayering();
+    // The rest of the request from the switches: the base folder, the name's seconds and the run's
+    // settings; the proposed output folder is published.
+    void CompleteRequest();
+    int RunQuiet(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings);
+    int RunDialog(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings);
 
     CommandLineOptions m_options;
+    RunRequest m_request;
 };

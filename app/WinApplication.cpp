@@ -6,8 +6,6 @@
 #include <exception>
 #include <new>
 
-CWinApplication* CWinApplication::s_instance = nullptr;
-
 std::wstring ProgramBaseName()
 {
     wchar_t path[MAX_PATH + 1] = {};
@@ -19,17 +17,6 @@ std::wstring ProgramBaseName()
     return path;
 }
 
-CWinApplication::CWinApplication() noexcept
-{
-    s_instance = this;
-}
-
-CWinApplication::~CWinApplication()
-{
-    if (s_instance == this)
-        s_instance = nullptr;
-}
-
 int CWinApplication::Run() noexcept
 {
     // Errors that no handler catches end the program here, named in a box, never as a crash:
@@ -37,7 +24,6 @@ int CWinApplication::Run() noexcept
     // through Windows.
     std::wstring problem;
     try {
-        m_appName = ProgramBaseName();
         (void)InitInstance();
         return m_exitCode;
     } catch (const std::bad_alloc&) {
@@ -48,21 +34,18 @@ int CWinApplication::Run() noexcept
     } catch (...) {
         problem = L"Unexpected error";
     }
-    m_mainWindow = nullptr;
     AppMessageBox(problem.c_str(), MB_ICONERROR);
     return kExitFatal;
 }
 
-int AppMessageBox(const wchar_t* text, UINT flags) noexcept
+int AppMessageBox(const wchar_t* text, UINT flags, HWND owner) noexcept
 {
     if ((flags & MB_ICONMASK) == 0)
         flags |= MB_ICONEXCLAMATION;
-    CWinApplication* app = CWinApplication::Get();
     std::wstring caption;
     try {
-        caption = app && !app->GetAppName().empty() ? app->GetAppName() : ProgramBaseName();
+        caption = ProgramBaseName();
     } catch (...) {
     }
-    HWND owner = app ? app->GetMainWindow() : nullptr;
     return MessageBoxW(owner, text, caption.c_str(), (flags & ~MB_TYPEMASK) | MB_OK);
 }

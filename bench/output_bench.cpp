@@ -39,7 +39,10 @@ int Measure(const kvotest::ScratchFolder& scratch, bool text)
         RunResult run_;
         run_.machine = ReadMachineFacts();
         result.push_back(TimeAction([&] { resultError = WriteResultFile(run_, target.c_str()); }));
-        zip.push_back(TimeAction([&] { zipError = CreateZipArchive(target.c_str(), archive.c_str()); }));
+        zip.push_back(TimeAction([&] {
+            ZipArchiveReport report;
+            zipError = CreateZipArchive(target.c_str(), archive.c_str(), report);
+        }));
         if (copyError || resultError || zipError) {
             std::printf("failed: copy %lu, result file %lu, archive %lu\n", copyError, resultError, zipError);
             return 1;

@@ -108,14 +108,3 @@ DWORD FileHasher::Sha256(const void* bytes, size_t size, std::wstring& hexOut) n
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
-
-DWORD Sha256OfFile(const wchar_t* path, std::wstring& hexOut) noexcept
-{
-    hexOut.clear();
-    try {
-        FileHasher hasher;
-        return hasher.Sha256(path, hexOut);
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-}

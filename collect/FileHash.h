@@ -33,5 +33,3 @@ private:
     DWORD m_openError = 0;
     std::unique_ptr<unsigned char[]> m_block;
 };
-
-[[nodiscard]] DWORD Sha256OfFile(const wchar_t* path, std::wstring& hexOut) noexcept;

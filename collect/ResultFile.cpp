@@ -3,6 +3,7 @@
 #include "FileHash.h"
 #include "OutputTree.h"
 #include "UniqueHandles.h"
+#include "VellocsDiag.h"
 
 #include <nlohmann/json.hpp>
 
@@ -79,70 +80,103 @@ std::vector<HashedFile> HashFiles(const std::wstring& longRoot, const std::vecto
     return hashes;
 }
 
-Json CollectorDocument(const CollectorResult& c)
+const wchar_t* CollectorOutcomeName(CollectorRecord::Outcome outcome) noexcept
 {
-    Json entry = {{"name", Utf8(c.name)},
-                  {"selected", c.selected},
-                  {"available", c.available},
-                  {"outcome", Utf8(c.outcome)},
-                  {"seconds", c.seconds},
-                  {"files", c.files},
-                  {"bytes", c.bytes}};
-    if (c.hasScript) {
-        entry["script"] = c.scriptPath.empty()
-                              ? Json("carried")
-                              : Json({{"path", Utf8(c.scriptPath)}, {"sha256", Utf8(c.scriptSha256)}});
+    switch (outcome) {
+    case CollectorRecord::Outcome::Ok: return L"ok";
+    case CollectorRecord::Outcome::Failed: return L"failed";
+    case CollectorRecord::Outcome::Skipped: return L"skipped";
+    case CollectorRecord::Outcome::Unavailable: return L"unavailable";
+    case CollectorRecord::Outcome::NotSelected: break;
     }
-    return entry;
+    return L"not-selected";
 }
 
-Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files,
-                   const std::vector<HashedFile>& hashes)
+Json CollectorsDocument(const RunRequest& request, const RunRecord& record)
+{
+    Json collectors = Json::array();
+    for (size_t index = 0; index < record.collectors.size(); ++index) {
+        const CollectorRecord& c = record.collectors[index];
+        Json entry = {{"name", Utf8(CVellocsDiag::kOutputNames[index])},
+                      {"selected", c.selected},
+                      {"available", c.available},
+                      {"outcome", Utf8(CollectorOutcomeName(c.outcome))},
+                      {"seconds", c.seconds},
+                      {"files", c.files},
+                      {"bytes", c.bytes}};
+        // The OS log collector names the script it ran: the carried one, or the file given.
+        const bool ran = c.outcome == CollectorRecord::Outcome::Ok || c.outcome == CollectorRecord::Outcome::Failed;
+        if (index == size_t(CVellocsDiag::kOsLogs) && ran) {
+            entry["script"] = request.script.path.empty() ? Json("carried")
+                                                          : Json({{"path", Utf8(request.script.path)},
+                                                                  {"sha256", Utf8(request.script.sha256)}});
+        }
+        collectors.push_back(std::move(entry));
+    }
+    return collectors;
+}
+
+Json RunDocument(const RunRequest& request, const RunRecord& record)
 {
     Json doc;
     doc["schema"] = 1;
-    doc["tool"] = {{"name", Utf8(result.toolName)},
-                   {"version", Utf8(result.toolVersion)},
-                   {"commandLine", Utf8(result.commandLine)}};
-    doc["machine"] = {{"computerName", Utf8(result.machine.computerName)},
-                      {"osVersion", Utf8(result.machine.osVersion)},
-                      {"elevated", result.machine.elevated},
-                      {"user", Utf8(result.machine.user)}};
-    doc["product"] = {{"layerMode", result.layerMode}, {"markerVolume", TextOrNull(result.markerVolume)}};
-    doc["run"] = {{"started", Utf8(result.started)},
-                  {"ended", Utf8(result.ended)},
-                  {"outputFolder", Utf8(result.outputFolder)},
-                  {"uiLanguage", Utf8(result.uiLanguage)},
-                  {"outcome", Utf8(result.outcome)}};
-    if (!result.stopReason.empty())
-        doc["run"]["stopReason"] = Utf8(result.stopReason);
-    if (result.hasSpace)
-        doc["space"] = {{"volume", Utf8(result.space.volume)},
-                        {"freeBefore", result.space.freeBefore},
-                        {"estimate", result.space.estimate},
-                        {"reserve", result.space.reserve},
-                        {"freeAfter", result.space.freeAfter}};
-    Json collectors = Json::array();
-    for (const CollectorResult& c : result.collectors)
-        collectors.push_back(CollectorDocument(c));
-    doc["collectors"] = std::move(collectors);
+    doc["tool"] = {{"name", Utf8(kToolName)},
+                   {"version", Utf8(record.toolVersion)},
+                   {"commandLine", Utf8(record.commandLine)}};
+    doc["machine"] = {{"computerName", Utf8(record.machine.computerName)},
+                      {"osVersion", Utf8(record.machine.osVersion)},
+                      {"elevated", record.machine.elevated},
+                      {"user", Utf8(record.machine.user)}};
+    doc["product"] = {{"layerMode", request.layerMode}, {"markerVolume", TextOrNull(request.markerVolumeRoot)}};
+    doc["run"] = {{"started", Utf8(record.started)},
+                  {"ended", Utf8(record.ended)},
+                  {"outputFolder", Utf8(record.outputFolder)},
+                  {"uiLanguage", Utf8(record.uiLanguage)},
+                  {"outcome", Utf8(OutcomeName(record.end))}};
+    if (!record.stopReason.empty())
+        doc["run"]["stopReason"] = Utf8(record.stopReason);
+    if (record.space)
+        doc["space"] = {{"volume", Utf8(record.space->volume)},
+                        {"freeBefore", record.space->freeBefore},
+                        {"estimate", record.space->estimate},
+                        {"reserve", record.space->reserve},
+                        {"freeAfter", record.freeAfter}};
+    doc["collectors"] = CollectorsDocument(request, record);
     Json errors = Json::array();
-    for (const ErrorEntry& e : result.errors)
-        errors.push_back({{"time", Utf8(e.time)}, {"unit", Utf8(e.unit)}, {"text", Utf8(e.text)}});
+    for (const RunErrorEntry& e : record.errors)
+        errors.push_back({{"time", Utf8(FormatUtcIso8601(e.utcTime))}, {"unit", Utf8(e.unit)}, {"text", Utf8(e.text)}});
     doc["errors"] = std::move(errors);
     Json notCollected = Json::array();
-    for (const NotCollectedFile& file : result.notCollected)
+    for (const FileShortfall& file : record.notCollected)
         notCollected.push_back(
             {{"source", Utf8(file.source)}, {"destination", Utf8(file.destination)}, {"error", file.error}});
     doc["notCollected"] = std::move(notCollected);
+    return doc;
+}
+
+// A copy cut to its end, by its place in the output folder; null when the file arrived whole.
+const FileShortfall* TruncatedAt(const RunRecord& record, const std::wstring& relativePath)
+{
+    const std::wstring prefix = record.outputFolder + L"\\";
+    for (const FileShortfall& file : record.truncated) {
+        if (file.destination.size() > prefix.size() &&
+            CompareStringOrdinal(file.destination.c_str(), int(prefix.size()), prefix.c_str(), int(prefix.size()),
+                                 TRUE) == CSTR_EQUAL &&
+            CompareStringOrdinal(file.destination.c_str() + prefix.size(), -1, relativePath.c_str(), -1, TRUE) ==
+                CSTR_EQUAL)
+            return &file;
+    }
+    return nullptr;
+}
+
+Json FilesDocument(const RunRecord& record, const std::vector<OutputFile>& files, const std::vector<HashedFile>& hashes)
+{
     Json list = Json::array();
     for (size_t i = 0; i < files.size(); ++i) {
         Json entry = {{"path", Utf8(files[i].relativePath)}, {"size", files[i].size}};
-        for (const auto& [path, originalSize] : result.truncated) {
-            if (CompareStringOrdinal(path.c_str(), -1, files[i].relativePath.c_str(), -1, TRUE) == CSTR_EQUAL) {
-                entry["truncated"] = true;
-                entry["originalSize"] = originalSize;
-            }
+        if (const FileShortfall* truncated = TruncatedAt(record, files[i].relativePath)) {
+            entry["truncated"] = true;
+            entry["originalSize"] = truncated->originalSize;
         }
         if (hashes[i].error == 0) {
             entry["sha256"] = Utf8(hashes[i].hex);
@@ -152,8 +186,7 @@ Json BuildDocument(const RunResult& result, const std::vector<OutputFile>& files
         }
         list.push_back(std::move(entry));
     }
-    doc["files"] = std::move(list);
-    return doc;
+    return list;
 }
 
 DWORD WriteWholeFile(const std::wstring& path, const std::string& bytes) noexcept
@@ -196,10 +229,10 @@ DWORD ListOutputFiles(const wchar_t* folder, std::vector<OutputFile>& files)
     return 0;
 }
 
-DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder) noexcept
+DWORD WriteResultFile(const RunRequest& request, const RunRecord& record) noexcept
 {
     try {
-        const std::wstring root = FullLongPath(outputFolder);
+        const std::wstring root = FullLongPath(record.outputFolder.c_str());
         if (root.empty())
             return ERROR_INVALID_PARAMETER;
         const std::wstring finalPath = root + L"\\" + kResultFileName;
@@ -213,8 +246,9 @@ DWORD WriteResultFile(const RunResult& result, const wchar_t* outputFolder) noex
                    CompareStringOrdinal(f.relativePath.c_str(), -1, kResultTempFileName, -1, TRUE) == CSTR_EQUAL;
         });
         const std::vector<HashedFile> hashes = HashFiles(root, files);
-        const std::string text =
-            BuildDocument(result, files, hashes).dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+        Json document = RunDocument(request, record);
+        document["files"] = FilesDocument(record, files, hashes);
+        const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 
         // A stale temporary of an earlier write goes first; removing a name never follows a link.
         DeleteFileW(tempPath.c_str());

@@ -8,3 +8,5 @@ CVellocsDiagComponent::CVellocsDiagComponent(UINT nameId)
 }
 
 void CVellocsDiagComponent::EstimateSize(const wchar_t*, INT32, Tallis::ImageUpdate::TreeSize&) {}
+
+void CVellocsDiagComponent::Prepare(const RunRequest&) {}

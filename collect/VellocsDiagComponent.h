@@ -1,6 +1,7 @@
 #pragma once
 // The contract of every collector: a selected flag, a display name and an available flag.
 #include "FileSystem.h"
+#include "RunRequest.h"
 
 #include <windows.h>
 
@@ -22,6 +23,9 @@ public:
     // Adds what Collect would copy from this machine, before anything is created; the free-space
     // check of a run sums it over the selected collectors. Nothing by default.
     virtual void EstimateSize(const wchar_t* markerVolumeRoot, INT32 layerMode, Tallis::ImageUpdate::TreeSize& size);
+    // Takes what the run asks of this collector beyond Collect's arguments, before the run starts.
+    // Nothing by default.
+    virtual void Prepare(const RunRequest& request);
 
 protected:
     // Loads the name from the string table; raises StringLoadError when it is missing.

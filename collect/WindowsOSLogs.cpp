@@ -1,6 +1,7 @@
 #include "WindowsOSLogs.h"
 
 #include "CngApi.h"
+#include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
 #include "FileHash.h"
 #include "FileSystem.h"
@@ -26,12 +27,11 @@ constexpr const wchar_t* kLogUnit = L"WSOSLogs";
 // After the job was ended, how long to let its processes go before the script file is deleted.
 constexpr DWORD kTerminationWaitMs = 5000;
 
-std::atomic<CWindowsOSLogs::LocalTimeFn> g_localTimeSource{nullptr};
-std::atomic<DWORD> g_scriptTimeoutMs{CWindowsOSLogs::kDefaultScriptTimeoutMs};
+std::atomic<LocalTimeFn> g_localTimeSource{nullptr};
 
 SYSTEMTIME CurrentLocalTime() noexcept
 {
-    if (CWindowsOSLogs::LocalTimeFn source = g_localTimeSource.load())
+    if (LocalTimeFn source = g_localTimeSource.load())
         return source();
     SYSTEMTIME now{};
     GetLocalTime(&now);
@@ -150,7 +150,7 @@ void EndScriptProcesses(HANDLE job, HANDLE process) noexcept
 
 // Starts cmd.exe from the system directory with the command line, in the private folder, on the
 // collector's desktop (or the current one), and waits for its end.
-INT32 RunScript(std::wstring& commandLine, const std::wstring& currentFolder, bool onOwnDesktop)
+INT32 RunScript(std::wstring& commandLine, const std::wstring& currentFolder, bool onOwnDesktop, DWORD timeoutMs)
 {
     const std::wstring interpreter = SystemProgramPath(L"cmd.exe");
     if (interpreter.empty()) {
@@ -193,7 +193,6 @@ INT32 RunScript(std::wstring& commandLine, const std::wstring& currentFolder, bo
     KVO_LOG(LOG_INFO, kLogUnit, L"Started the OS log script, process %d: %s", int(started.dwProcessId),
             commandLine.c_str());
 
-    const DWORD timeoutMs = g_scriptTimeoutMs.load();
     const DWORD waited = WaitForSingleObject(process.get(), timeoutMs);
     if (waited == WAIT_OBJECT_0) {
         DWORD exitCode = 0;
@@ -230,14 +229,15 @@ CWindowsOSLogs::CWindowsOSLogs() : CVellocsDiagComponent(IDS_COLLECTING_OS_LOGS)
 
 CWindowsOSLogs::~CWindowsOSLogs() = default;
 
-void CWindowsOSLogs::SetLocalTimeForTest(LocalTimeFn source) noexcept
+void SetLocalTimeForTest(LocalTimeFn source) noexcept
 {
     g_localTimeSource.store(source);
 }
 
-void CWindowsOSLogs::SetScriptTimeout(DWORD milliseconds) noexcept
+void CWindowsOSLogs::Prepare(const RunRequest& request)
 {
-    g_scriptTimeoutMs.store(milliseconds);
+    m_script = request.script;
+    m_timeoutMs = request.scriptTimeoutMs;
 }
 
 void CWindowsOSLogs::EstimateSize(const wchar_t*, INT32, TreeSize& size)
@@ -279,9 +279,9 @@ std::wstring CWindowsOSLogs::FormatCutoffDate(const SYSTEMTIME& localNow)
     return std::wstring(text, written);
 }
 
-DWORD CWindowsOSLogs::ReadScript(const std::wstring& path, Script& script)
+DWORD CWindowsOSLogs::ReadScript(const std::wstring& path, ScriptFile& script)
 {
-    script = Script{};
+    script = ScriptFile{};
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         return GetLastError();
@@ -313,7 +313,7 @@ DWORD CWindowsOSLogs::ReadScript(const std::wstring& path, Script& script)
     FileHasher hasher;
     if (const DWORD error = hasher.Sha256(bytes.data(), bytes.size(), script.sha256))
         return error;
-    script.sourcePath = full;
+    script.path = full;
     script.bytes = std::move(bytes);
     return 0;
 }
@@ -348,7 +348,7 @@ DWORD CWindowsOSLogs::ExtractScript(const wchar_t* path) noexcept
 
 DWORD CWindowsOSLogs::WriteScript(const wchar_t* path) const noexcept
 {
-    if (m_script.sourcePath.empty())
+    if (m_script.path.empty())
         return ExtractScript(path);
     return WriteNewFile(path, m_script.bytes.data(), DWORD(m_script.bytes.size()));
 }
@@ -376,10 +376,10 @@ INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*
     const unique_hfile held = HoldForReading(script.GetLongPath());
     if (!held)
         return 0;
-    if (m_script.sourcePath.empty())
+    if (m_script.path.empty())
         KVO_LOG(LOG_INFO, kLogUnit, L"Wrote the OS log script to %s", script.GetPath());
     else
-        KVO_LOG(LOG_INFO, kLogUnit, L"Wrote a copy of %s (SHA-256 %s) to %s", m_script.sourcePath.c_str(),
+        KVO_LOG(LOG_INFO, kLogUnit, L"Wrote a copy of %s (SHA-256 %s) to %s", m_script.path.c_str(),
                 m_script.sha256.c_str(), script.GetPath());
 
     std::wstring commandLine = CommandLineFor(script.GetPath(), FormatCutoffDate(CurrentLocalTime()));
@@ -389,7 +389,7 @@ INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*
         KVO_LOG(LOG_WARN, kLogUnit, L"CreateDesktop %s failed, Error:%d; the script runs on the current desktop",
                 kDesktopName, int(error));
     }
-    const INT32 result = RunScript(commandLine, folder.Path(), desktop.is_valid());
+    const INT32 result = RunScript(commandLine, folder.Path(), desktop.is_valid(), m_timeoutMs);
     desktop.reset();
     return result;
 }

@@ -2,6 +2,7 @@
 // The OS log collector: writes the command script into a folder of its own below the temporary
 // folder and runs it there on a desktop of its own; the script fills "OSLogs" below
 // %VELLOCS_OUTDIR%.
+#include "RunRequest.h"
 #include "VellocsDiagComponent.h"
 
 #include <windows.h>
@@ -10,18 +11,12 @@
 
 class CWindowsOSLogs : public CVellocsDiagComponent {
 public:
-    // A script to run instead of the carried one (/script): its bytes as they were read when the
-    // run was asked for, so that what runs is what was hashed.
-    struct Script {
-        std::wstring sourcePath; // empty: the carried script
-        std::string bytes;
-        std::wstring sha256;
-    };
-
     // Loads the name (string 102); raises StringLoadError when it is missing.
     CWindowsOSLogs();
     ~CWindowsOSLogs() override;
 
+    // Takes the run's time limit and script (the carried one, or the bytes of /script).
+    void Prepare(const RunRequest& request) override;
     // Ignores its arguments. 1 when the script's process ran to its end within the time limit,
     // 0 when the temporary folder, the private folder, the script file, the start or the wait
     // failed.
@@ -35,11 +30,8 @@ public:
 
     // Reads a script given with /script: a regular file of at most kMaxScriptBytes that is not
     // empty, with its full path and SHA-256. 0 or the Windows error.
-    [[nodiscard]] static DWORD ReadScript(const std::wstring& path, Script& script);
+    [[nodiscard]] static DWORD ReadScript(const std::wstring& path, ScriptFile& script);
     static constexpr DWORD kMaxScriptBytes = 4u << 20;
-
-    void UseScript(Script script) { m_script = std::move(script); }
-    [[nodiscard]] const Script& GetScript() const noexcept { return m_script; }
 
     static constexpr UINT kScriptResourceId = 140;
     static constexpr const wchar_t* kScriptResourceType = L"BINARY";
@@ -50,8 +42,6 @@ public:
     static constexpr DWORD kTempPathChars = 260;
     static constexpr int kCutoffDays = 30;
     static constexpr size_t kCutoffDateChars = 24;
-    // A script that never exits (a foreign or truncated script) must not hold the run forever.
-    static constexpr DWORD kDefaultScriptTimeoutMs = 30 * 60 * 1000;
 
     // The cut-off date for a local time: 30 days before its date, as "YYYYMMDD000000.000000-60".
     [[nodiscard]] static std::wstring FormatCutoffDate(const SYSTEMTIME& localNow);
@@ -64,15 +54,10 @@ public:
     // one). 0 or the failing call's error code; a file created before a failing step stays.
     [[nodiscard]] static DWORD ExtractScript(const wchar_t* path) noexcept;
 
-    // The wait limit of the script, for every later run (/timeout).
-    static void SetScriptTimeout(DWORD milliseconds) noexcept;
-
-    // Test seam: the source of the local time (null restores GetLocalTime).
-    using LocalTimeFn = SYSTEMTIME (*)();
-    static void SetLocalTimeForTest(LocalTimeFn source) noexcept;
-
 private:
     [[nodiscard]] DWORD WriteScript(const wchar_t* path) const noexcept;
 
-    Script m_script;
+    ScriptFile m_script;
+    // A script that never exits (a foreign or truncated one) must not hold the run forever.
+    DWORD m_timeoutMs = RunRequest{}.scriptTimeoutMs;
 };

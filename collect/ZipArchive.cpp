@@ -1,6 +1,7 @@
 #include "ZipArchive.h"
 
 #include "CngApi.h"
+#include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
 #include "OutputTree.h"
 #include "PrivateSecurity.h"
@@ -9,6 +10,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -43,8 +45,8 @@ constexpr uint16_t kExtraTimestamp = 0x5455;
 constexpr size_t kLocalHeaderBytes = 30;
 constexpr size_t kLocalCrcOffset = 14;
 
-uint64_t g_zip64Bytes = 0xFFFFFFFFu;
-uint32_t g_zip64Entries = 0xFFFFu;
+std::atomic<uint64_t> g_zip64Bytes{0xFFFFFFFFu};
+std::atomic<uint32_t> g_zip64Entries{0xFFFFu};
 
 void Put16(std::vector<BYTE>& out, uint16_t value)
 {
@@ -276,7 +278,8 @@ bool NeedsZip64(uint64_t value)
 // compressed size could reach the limit (deflate adds at most a few bytes per 16 KiB).
 bool NeedsZip64Local(uint64_t size)
 {
-    return size >= g_zip64Bytes || g_zip64Bytes - size <= size / 64 + 4096;
+    const uint64_t limit = g_zip64Bytes.load();
+    return size >= limit || limit - size <= size / 64 + 4096;
 }
 
 std::vector<BYTE> LocalHeader(const CentralEntry& entry)
@@ -491,7 +494,7 @@ public:
                 return error;
         const uint64_t size = m_writer.Position() - start;
         const uint64_t count = m_entries.size();
-        const bool manyEntries = count >= std::min<uint64_t>(g_zip64Entries, 0xFFFF);
+        const bool manyEntries = count >= std::min<uint64_t>(g_zip64Entries.load(), 0xFFFF);
         const bool zip64 = manyEntries || NeedsZip64(start) || NeedsZip64(size);
 
         std::vector<BYTE> tail;
@@ -621,12 +624,6 @@ void SetZip64ThresholdsForTest(uint64_t bytes, uint32_t entries) noexcept
 {
     g_zip64Bytes = std::min<uint64_t>(bytes, 0xFFFFFFFFu);
     g_zip64Entries = std::min<uint32_t>(entries, 0xFFFFu);
-}
-
-DWORD CreateZipArchive(const wchar_t* folder, const wchar_t* zipPath) noexcept
-{
-    ZipArchiveReport report;
-    return CreateZipArchive(folder, zipPath, report);
 }
 
 DWORD CreateZipArchive(const wchar_t* folder, const wchar_t* zipPath, ZipArchiveReport& report) noexcept

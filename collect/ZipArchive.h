@@ -20,9 +20,4 @@ struct ZipArchiveReport {
 // failure neither name is left behind (an older file with the final name is removed first). A file that cannot be opened or read is left out,
 // logged and counted, the rest is packed and the archive kept: the result is then the first such
 // error, with report.archiveWritten set. Any other failure returns its Win32 error.
-[[nodiscard]] DWORD CreateZipArchive(const wchar_t* folder, const wchar_t* zipPath) noexcept;
 [[nodiscard]] DWORD CreateZipArchive(const wchar_t* folder, const wchar_t* zipPath, ZipArchiveReport& report) noexcept;
-
-// Test seam: a size or offset at or above bytes, or an entry count at or above entries, takes the
-// Zip64 forms (defaults 0xFFFFFFFF and 0xFFFF).
-void SetZip64ThresholdsForTest(uint64_t bytes, uint32_t entries) noexcept;

@@ -1,5 +1,7 @@
 #include "DiagnosticLog.h"
 
+#include "SupportTestSeams.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>

@@ -20,10 +20,6 @@ using ErrorEntryObserverFn = void (*)(void* context, const SYSTEMTIME& localTime
                                       const wchar_t* text);
 void SetErrorEntryObserver(ErrorEntryObserverFn observer, void* context) noexcept;
 
-// Test seam: receives every debugger-output text instead of OutputDebugStringW (null restores it).
-using DebugOutputFn = void (*)(const wchar_t* text);
-void SetDebugOutputForTest(DebugOutputFn sink) noexcept;
-
 } // namespace Tallis::ImageUpdate
 
 // Logs with the line of the calling statement.

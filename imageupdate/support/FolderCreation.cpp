@@ -2,6 +2,7 @@
 
 #include "DiagnosticLog.h"
 #include "PathBuilder.h"
+#include "SupportTestSeams.h"
 #include "UniqueHandles.h"
 
 #include <atomic>

@@ -13,11 +13,4 @@ constexpr int kMaxFolderCreationAttempts = 5;
 // Purges the machine's standby list; 0, the refusal converted to a Windows code, or kFlushUnavailable.
 [[nodiscard]] DWORD FlushStandbyList() noexcept;
 
-// Test seams for what a test machine cannot produce: a full disk, and a purge that the system
-// grants or refuses. Null restores the real behaviour.
-using CreateFolderChainFn = DWORD (*)(const wchar_t* path);
-using StandbyPurgeFn = LONG (*)(); // returns an NTSTATUS
-void SetFolderCreationForTest(CreateFolderChainFn createChain) noexcept;
-void SetStandbyPurgeForTest(StandbyPurgeFn purge) noexcept;
-
 } // namespace Tallis::ImageUpdate

@@ -10,4 +10,14 @@ namespace Tallis::ImageUpdate {
 using SystemDirectoryFn = UINT (*)(wchar_t* buffer, UINT size);
 void SetSystemDirectoryForTest(SystemDirectoryFn source) noexcept;
 
+// A full disk, and a standby purge that the system grants or refuses (CreateFolderWithRetry).
+using CreateFolderChainFn = DWORD (*)(const wchar_t* path);
+using StandbyPurgeFn = LONG (*)(); // returns an NTSTATUS
+void SetFolderCreationForTest(CreateFolderChainFn createChain) noexcept;
+void SetStandbyPurgeForTest(StandbyPurgeFn purge) noexcept;
+
+// Receives every debugger-output text of the diagnostic log instead of OutputDebugStringW.
+using DebugOutputFn = void (*)(const wchar_t* text);
+void SetDebugOutputForTest(DebugOutputFn sink) noexcept;
+
 } // namespace Tallis::ImageUpdate

@@ -2,6 +2,8 @@
 // Owners for Win32 handles: "invalid" is part of each type, so no caller closes a handle by hand.
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -63,6 +65,7 @@ inline void UnmapViewFn(void* p) noexcept { ::UnmapViewOfFile(p); }
 inline void FreeFn(void* p) noexcept { std::free(p); }
 inline void FCloseFn(FILE* f) noexcept { std::fclose(f); }
 inline void LocalFreeFn(HLOCAL h) noexcept { ::LocalFree(h); }
+inline void CoTaskMemFreeFn(void* p) noexcept { ::CoTaskMemFree(p); }
 } // namespace detail
 
 using unique_handle = unique_any<HANDLE, detail::CloseHandleFn>;
@@ -78,5 +81,7 @@ using unique_block = unique_any<void*, detail::FreeFn>;
 using unique_file = unique_any<FILE*, detail::FCloseFn>;
 // Memory that an API hands out for LocalFree (security descriptors, SID texts, argument vectors).
 using unique_hlocal = unique_any<HLOCAL, detail::LocalFreeFn>;
+// Memory that the shell hands out for CoTaskMemFree (the folder browser's item lists).
+using unique_cotaskmem = unique_any<void*, detail::CoTaskMemFreeFn>;
 
 } // namespace Tallis::ImageUpdate

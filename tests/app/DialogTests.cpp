@@ -4,6 +4,7 @@
 #include "VellocsDiagDlg.h"
 
 #include "AppDriver.h"
+#include "AppTestSeams.h"
 #include "ResourceStrings.h"
 #include "TestSupport.h"
 #include "UniqueHandles.h"
@@ -107,20 +108,17 @@ protected:
         m_holder.SetComponent(CVellocsDiag::kOsLogs, &m_osLogs);
         for (FakeCollector* collector : {&m_logs, &m_metadata, &m_osLogs})
             collector->selected = 1;
+        m_request.baseFolder = m_scratch.Path();
+        m_request.seconds = 1457355900;
+        m_request.layerMode = 2;
         m_outputFolder = m_scratch / L"VellocsDiag_1457355900";
     }
 
     ~DialogTest() override
     {
         SetEvent(m_gate.get());
-        CVellocsDiagDlg::SetThreadStartForTest(nullptr);
+        SetThreadStartForTest(nullptr);
         Tallis::ImageUpdate::SetResourceModule(nullptr);
-    }
-
-    void Prepare(CVellocsDiagDlg& dialog)
-    {
-        dialog.m_outputFolder = m_outputFolder;
-        dialog.m_layerMode = 2;
     }
 
     // Runs the dialog modally on this thread while script drives it from another. A script that
@@ -164,13 +162,13 @@ protected:
     FakeCollector m_metadata{IDS_COLLECTING_METADATA};
     FakeCollector m_osLogs{IDS_COLLECTING_OS_LOGS};
     CVellocsDiag m_holder;
+    RunRequest m_request;
     std::wstring m_outputFolder;
 };
 
 TEST_F(DialogTest, StartsIdleWithEverythingCheckedAndTheCloseEntryGreyed)
 {
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     const INT_PTR result = RunDialog(dialog, [&](HWND hwnd) {
         EXPECT_EQ(ItemText(hwnd, IDC_OUTPUT_FOLDER), m_outputFolder);
         for (int id : {IDC_COLLECT_LOGS, IDC_COLLECT_METADATA, IDC_COLLECT_OSLOGS})
@@ -192,9 +190,8 @@ TEST_F(DialogTest, StartsIdleWithEverythingCheckedAndTheCloseEntryGreyed)
 TEST_F(DialogTest, UnavailableOrUnselectedCollectorStartsUnchecked)
 {
     m_metadata.SetUnavailable();
-    m_osLogs.selected = 0;
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    m_request.collect[CVellocsDiag::kOsLogs] = false;
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     RunDialog(dialog, [&](HWND hwnd) {
         EXPECT_TRUE(IsChecked(hwnd, IDC_COLLECT_LOGS));
         EXPECT_FALSE(IsChecked(hwnd, IDC_COLLECT_METADATA));
@@ -208,8 +205,7 @@ TEST_F(DialogTest, UnavailableOrUnselectedCollectorStartsUnchecked)
 TEST_F(DialogTest, SuccessfulRunIsBusyThenReportsAndCloses)
 {
     m_logs.gate = m_gate.get();
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     const INT_PTR result = RunDialog(dialog, [&](HWND hwnd) {
         PostClick(hwnd, IDOK);
         ASSERT_TRUE(WaitForItemText(hwnd, IDC_STATUS, L"Status: Collecting Vellocs Logs", 20000))
@@ -235,8 +231,7 @@ TEST_F(DialogTest, SuccessfulRunIsBusyThenReportsAndCloses)
 TEST_F(DialogTest, FailingCollectorReportsTheFailureAndCloses)
 {
     m_metadata.result = 0;
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     const INT_PTR result = RunDialog(dialog, [&](HWND hwnd) {
         PostClick(hwnd, IDOK);
         EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_FAILED), IDI_ERROR));
@@ -250,8 +245,7 @@ TEST_F(DialogTest, FailingCollectorReportsTheFailureAndCloses)
 TEST_F(DialogTest, WorkerCopiesTheCheckBoxesIntoTheSelectedFlags)
 {
     // Only the OS logs stay checked.
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     RunDialog(dialog, [&](HWND hwnd) {
         SetChecked(hwnd, IDC_COLLECT_LOGS, false);
         SetChecked(hwnd, IDC_COLLECT_METADATA, false);
@@ -267,8 +261,7 @@ TEST_F(DialogTest, WorkerCopiesTheCheckBoxesIntoTheSelectedFlags)
 
 TEST_F(DialogTest, NothingSelectedWarnsAndReturnsToIdle)
 {
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     const INT_PTR result = RunDialog(dialog, [&](HWND hwnd) {
         for (int id : {IDC_COLLECT_LOGS, IDC_COLLECT_METADATA, IDC_COLLECT_OSLOGS})
             SetChecked(hwnd, id, false);
@@ -297,8 +290,7 @@ TEST_F(DialogTest, NothingSelectedWarnsAndReturnsToIdle)
 TEST_F(DialogTest, CloseAndEscapeAreIgnoredWhileBusy)
 {
     m_osLogs.gate = m_gate.get();
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     const INT_PTR result = RunDialog(dialog, [&](HWND hwnd) {
         PostClick(hwnd, IDOK);
         ASSERT_TRUE(WaitForItemText(hwnd, IDC_STATUS, L"Collecting OS Logs", 20000));
@@ -322,12 +314,11 @@ TEST_F(DialogTest, CloseAndEscapeAreIgnoredWhileBusy)
 
 TEST_F(DialogTest, WorkerThatCannotStartReturnsToIdleAndSaysSo)
 {
-    CVellocsDiagDlg::SetThreadStartForTest([](LPTHREAD_START_ROUTINE, void*) -> HANDLE {
+    SetThreadStartForTest([](LPTHREAD_START_ROUTINE, void*) -> HANDLE {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     });
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     const INT_PTR result = RunDialog(dialog, [&](HWND hwnd) {
         PostClick(hwnd, IDOK);
         EXPECT_TRUE(ExpectMessageBox(L"could not be started (error 8)", IDI_ERROR));
@@ -344,18 +335,23 @@ TEST_F(DialogTest, WorkerThatCannotStartReturnsToIdleAndSaysSo)
     EXPECT_EQ(m_logs.calls + m_metadata.calls + m_osLogs.calls, 0);
 }
 
-TEST_F(DialogTest, StatusTextReachesTheRegisteredDialogOnly)
+// The run registers the dialog as its status sink for as long as it lasts.
+TEST_F(DialogTest, StatusTextReachesTheDialogWhileItsRunIsUnderWay)
 {
+    m_logs.onCollect = [] { SetStatusText(L"Status: from elsewhere"); };
+    m_logs.gate = m_gate.get();
     {
-        CVellocsDiagDlg dialog(m_holder);
-        Prepare(dialog);
+        CVellocsDiagDlg dialog(m_holder, m_request, {});
         RunDialog(dialog, [&](HWND hwnd) {
-            SetStatusText(L"Status: from elsewhere");
+            PostClick(hwnd, IDOK);
+            EXPECT_TRUE(WaitForItemText(hwnd, IDC_STATUS, L"Status: from elsewhere", 20000))
+                << kvotest::Narrow(ItemText(hwnd, IDC_STATUS));
             EXPECT_EQ(ItemText(hwnd, IDC_STATUS), L"Status: from elsewhere");
-            PostClick(hwnd, IDCANCEL);
+            SetEvent(m_gate.get());
+            EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_SUCCEEDED), IDI_INFORMATION));
         });
     }
-    // The destroyed dialog is no longer registered: nothing to reach, nothing to crash.
+    // The run's scope removed the registration: nothing to reach, nothing to crash.
     SetStatusText(L"Status: after the dialog");
 }
 
@@ -373,8 +369,7 @@ protected:
 
 TEST_F(DialogStringTest, MissingStatusStringEndsTheDialogWithTheError)
 {
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     Tallis::ImageUpdate::SetResourceModule(m_noStrings.get());
     try {
         RunDialog(dialog, [&](HWND hwnd) { PostClick(hwnd, IDOK); });
@@ -390,8 +385,7 @@ TEST_F(DialogStringTest, MissingCompletionStringEndsTheDialogWithTheError)
 {
     // The run itself completes; the outcome text is what cannot be loaded.
     m_osLogs.onCollect = [this] { Tallis::ImageUpdate::SetResourceModule(m_noStrings.get()); };
-    CVellocsDiagDlg dialog(m_holder);
-    Prepare(dialog);
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
     EXPECT_THROW(RunDialog(dialog, [&](HWND hwnd) { PostClick(hwnd, IDOK); }), Tallis::ImageUpdate::StringLoadError);
     EXPECT_EQ(m_osLogs.calls, 1);
 }

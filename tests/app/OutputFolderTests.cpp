@@ -35,15 +35,18 @@ protected:
 
 TEST_F(OutputFolderClaim, TheFolderAndABaseItMakesAreNewAndPrivate)
 {
-    const std::wstring base = m_scratch / L"made\\by\\the tool";
-    std::wstring folder = MakeOutputFolder(base.c_str(), 77);
-    ASSERT_EQ(ClaimOutputFolder(folder), 0u);
+    RunRequest request;
+    request.baseFolder = m_scratch / L"made\\by\\the tool";
+    request.seconds = 77;
+    const std::wstring& base = request.baseFolder;
+    std::wstring folder;
+    ASSERT_EQ(ClaimOutputFolder(request, folder), 0u);
     EXPECT_EQ(folder, base + L"\\VellocsDiag_77");
     for (const std::wstring& path : {folder, base, m_scratch / L"made\\by", m_scratch / L"made"})
         EXPECT_TRUE(kvotest::OthersHaveNoAccess(path)) << kvotest::Narrow(path);
 
-    std::wstring second = MakeOutputFolder(base.c_str(), 77);
-    ASSERT_EQ(ClaimOutputFolder(second), 0u);
+    std::wstring second;
+    ASSERT_EQ(ClaimOutputFolder(request, second), 0u);
     EXPECT_EQ(second, base + L"\\VellocsDiag_77_2");
 }
 

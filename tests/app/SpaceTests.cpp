@@ -2,6 +2,7 @@
 // that does not and creates nothing, the reserve switch, a disk that fills during the run, and the
 // size cap that keeps the end of a large log.
 #include "AppDriver.h"
+#include "CollectTestSeams.h"
 #include "CollectionSession.h"
 #include "QuietRunSupport.h"
 #include "SpaceCheck.h"
@@ -138,23 +139,25 @@ TEST_F(SpaceOnASmallDisk, ADiskThatFillsDuringTheRunStopsTheCollectionAndSaysWhy
     holder.SetComponent(CVellocsDiag::kProductLogs, &logs);
     holder.SetComponent(CVellocsDiag::kMetadata, &metadata);
     holder.SetComponent(CVellocsDiag::kOsLogs, &osLogs);
-    logs.selected = metadata.selected = 1;
-    SessionRequest request;
-    request.outputFolder = m_base + L"\\VellocsDiag_1";
+    RunRequest request;
+    request.baseFolder = m_base;
+    request.seconds = 1;
+    request.collect = {true, true, false};
     request.layerMode = 2;
     request.reserveBytes = 0;
-    const SessionOutcome outcome = RunCollectionSession(holder, request);
+    RunRecord record;
+    RunCollectionSession(holder, request, record, nullptr);
 
-    EXPECT_EQ(outcome.exitCode, kExitOutputFailed);
-    EXPECT_TRUE(outcome.details.diskFull);
+    EXPECT_EQ(ExitCodeOf(record.end), kExitOutputFailed);
+    EXPECT_TRUE(record.diskFull);
     // The metadata collector after the full disk was not called.
-    EXPECT_EQ(outcome.details.collectors[CVellocsDiag::kMetadata].outcome, CollectorRun::Outcome::Skipped);
+    EXPECT_EQ(record.collectors[CVellocsDiag::kMetadata].outcome, CollectorRecord::Outcome::Skipped);
     const std::wstring copied =
-        outcome.outputFolder + L"\\VellocsLogs\\ServiceLogs-DeliveryMode\\large-for-space-test.log";
+        record.outputFolder + L"\\VellocsLogs\\ServiceLogs-DeliveryMode\\large-for-space-test.log";
     EXPECT_FALSE(FileExists(copied)) << "a cut-short copy was left behind";
 
     nlohmann::json result;
-    ASSERT_TRUE(ReadResultFile(outcome.outputFolder, result));
+    ASSERT_TRUE(ReadResultFile(record.outputFolder, result));
     EXPECT_EQ(result["run"]["outcome"], "failed");
     EXPECT_NE(result["run"]["stopReason"].get<std::string>().find("full"), std::string::npos);
     bool listed = false;
@@ -162,7 +165,7 @@ TEST_F(SpaceOnASmallDisk, ADiskThatFillsDuringTheRunStopsTheCollectionAndSaysWhy
         listed = listed || item["source"].get<std::string>().find("large-for-space-test.log") != std::string::npos;
     EXPECT_TRUE(listed) << result["notCollected"].dump();
     // Every file that is there arrived whole.
-    EXPECT_TRUE(FilesMatchFolder(result, outcome.outputFolder));
+    EXPECT_TRUE(FilesMatchFolder(result, record.outputFolder));
 }
 
 class SizeCap : public ::testing::Test {

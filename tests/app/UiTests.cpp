@@ -280,6 +280,39 @@ TEST_F(ProgramTest, RefusesAMachineWithoutLayeringBeforeAnyDialog)
     EXPECT_EQ(WaitForMainDialog(m_program.Id(), 0), nullptr);
 }
 
+// A launcher or a console that takes the output must not swallow the boxes of a run without /quiet:
+// the box shows, and the line goes to the output as well.
+TEST_F(ProgramTest, WithOutputRedirectedARunWithoutQuietStillShowsItsBoxes)
+{
+    kvotest::ScratchFolder scratch(L"app-redirected");
+    const struct {
+        const wchar_t* arguments;
+        bool layered;
+        const wchar_t* boxStart;
+        DWORD exitCode;
+    } cases[] = {
+        {L"", false, L"KvoVellocsDiag could not find a valid Velloc attached to the system", 3},
+        {L"/bogus", true, L"KvoVellocsDiag: Unknown switch \"/bogus\"", 2},
+        {L"/?", true, L"KvoVellocsDiag [/quiet]", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(kvotest::Narrow(c.arguments));
+        std::optional<DriverStateOverride> noLayering;
+        if (!c.layered)
+            noLayering.emplace(0);
+        const std::wstring output = scratch / L"output.txt";
+        AppProcess program;
+        ASSERT_TRUE(program.Start(ProgramPath(), {}, c.arguments, output));
+        HWND box = WaitForMessageBox(program.Id(), kStartMs);
+        ASSERT_NE(box, nullptr) << "no box";
+        EXPECT_EQ(ItemText(box, kMessageBoxTextId).rfind(c.boxStart, 0), 0u) << kvotest::Narrow(ItemText(box, kMessageBoxTextId));
+        DismissMessageBox(box);
+        EXPECT_EQ(program.WaitForExit(kExitMs), c.exitCode);
+        EXPECT_NE(kvotest::ReadFileBytes(output).find(kvotest::Narrow(c.boxStart)), std::string::npos)
+            << kvotest::ReadFileBytes(output);
+    }
+}
+
 TEST_F(ProgramTest, MissingStringsEndTheProgramWithAMessageAndAnErrorCode)
 {
     // A copy of the program next to a language module that has no string table: the first

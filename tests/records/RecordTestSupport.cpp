@@ -1,6 +1,7 @@
 #include "RecordTestSupport.h"
 
 #include "DiagnosticLog.h"
+#include "SupportTestSeams.h"
 #include "TestSupport.h"
 
 #include <windows.h>

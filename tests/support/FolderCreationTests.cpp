@@ -1,6 +1,7 @@
 #include "FolderCreation.h"
 #include "LogCapture.h"
 #include "PathBuilder.h"
+#include "SupportTestSeams.h"
 
 #include <gtest/gtest.h>
 

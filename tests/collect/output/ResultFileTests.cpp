@@ -17,24 +17,37 @@ namespace {
 constexpr char kEmptySha256[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 constexpr char kAbcSha256[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-RunResult SampleRun(const std::wstring& folder)
+// A run as the session would have filled it: what it was asked and what it found.
+struct SampleRun {
+    RunRequest request;
+    RunRecord record;
+
+    explicit SampleRun(const std::wstring& folder)
+    {
+        request.layerMode = 2;
+        record.toolVersion = L"1.0.0.0";
+        record.commandLine = L"KvoVellocsDiag.exe /quiet /zip";
+        record.machine = ReadMachineFacts();
+        record.started = L"2026-12-09T10:30:00Z";
+        record.ended = L"2026-12-09T10:31:05Z";
+        record.outputFolder = folder;
+        record.uiLanguage = L"en-US";
+        record.end = RunEnd::ItemsMissed;
+        using Outcome = CollectorRecord::Outcome;
+        record.collectors = {CollectorRecord{true, true, Outcome::Ok, 1.5, 3, 4096},
+                             CollectorRecord{true, false, Outcome::Unavailable, 0, 0, 0},
+                             CollectorRecord{false, true, Outcome::NotSelected, 0, 0, 0}};
+        RunErrorEntry error;
+        error.utcTime = SYSTEMTIME{2026, 12, 3, 9, 10, 30, 7, 0};
+        error.unit = L"CVellocsLogs";
+        error.text = L"Copy of a ==> b is incomplete, Error:32";
+        record.errors = {error};
+    }
+};
+
+DWORD Write(const SampleRun& run)
 {
-    RunResult run;
-    run.toolName = L"KvoVellocsDiag";
-    run.toolVersion = L"1.0.0.0";
-    run.commandLine = L"KvoVellocsDiag.exe /quiet /zip";
-    run.machine = ReadMachineFacts();
-    run.layerMode = 2;
-    run.started = L"2026-12-09T10:30:00Z";
-    run.ended = L"2026-12-09T10:31:05Z";
-    run.outputFolder = folder;
-    run.uiLanguage = L"en-US";
-    run.outcome = L"completed-with-errors";
-    run.collectors = {{L"VellocsLogs", true, true, L"ok", 1.5, 3, 4096, false, {}, {}},
-                      {L"VellocsMetadata", true, false, L"unavailable", 0, 0, 0, false, {}, {}},
-                      {L"OSLogs", false, true, L"not-selected", 0, 0, 0, false, {}, {}}};
-    run.errors = {{L"2026-12-09T10:30:07Z", L"CVellocsLogs", L"Copy of a ==> b is incomplete, Error:32"}};
-    return run;
+    return WriteResultFile(run.request, run.record);
 }
 
 json ReadResult(const std::wstring& folder)
@@ -63,7 +76,7 @@ protected:
 
 TEST_F(ResultFileTest, KeysAndTypes)
 {
-    ASSERT_EQ(WriteResultFile(SampleRun(folder.Path()), folder.Path().c_str()), 0u);
+    ASSERT_EQ(Write(SampleRun(folder.Path())), 0u);
     const json doc = ReadResult(folder.Path());
 
     EXPECT_EQ(doc["schema"], 1);
@@ -112,13 +125,13 @@ TEST_F(ResultFileTest, KeysAndTypes)
 
 TEST_F(ResultFileTest, FilesListedWithSizesAndHashesButNotItself)
 {
-    RunResult run = SampleRun(folder.Path());
-    run.markerVolume = L"E:\\";
+    SampleRun run(folder.Path());
+    run.request.markerVolumeRoot = L"E:\\";
     // A stale temporary from an interrupted run is neither listed nor left behind.
     WriteFileBytes(folder / kResultTempFileName, "{half");
-    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    ASSERT_EQ(Write(run), 0u);
     // The second write replaces the first, which must not list itself either.
-    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    ASSERT_EQ(Write(run), 0u);
     const json doc = ReadResult(folder.Path());
     EXPECT_EQ(doc["product"]["markerVolume"], "E:\\");
 
@@ -141,14 +154,14 @@ TEST_F(ResultFileTest, FilesListedWithSizesAndHashesButNotItself)
 
 TEST_F(ResultFileTest, TheOsLogCollectorNamesTheScriptThatRan)
 {
-    RunResult run = SampleRun(folder.Path());
-    run.collectors[2] = {L"OSLogs", true, true, L"ok", 0.5, 0, 0, true, {}, {}};
-    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    SampleRun run(folder.Path());
+    run.record.collectors[2] = {true, true, CollectorRecord::Outcome::Ok, 0.5, 0, 0};
+    ASSERT_EQ(Write(run), 0u);
     EXPECT_EQ(ReadResult(folder.Path())["collectors"][2]["script"], "carried");
 
-    run.collectors[2].scriptPath = L"D:\\Support\\my script.bat";
-    run.collectors[2].scriptSha256 = Widen(kAbcSha256);
-    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    run.request.script.path = L"D:\\Support\\my script.bat";
+    run.request.script.sha256 = Widen(kAbcSha256);
+    ASSERT_EQ(Write(run), 0u);
     const json script = ReadResult(folder.Path())["collectors"][2]["script"];
     EXPECT_EQ(script["path"], "D:\\Support\\my script.bat");
     EXPECT_EQ(script["sha256"], kAbcSha256);
@@ -159,7 +172,7 @@ TEST_F(ResultFileTest, LockedFileIsListedWithItsError)
     unique_hfile holder(CreateFileW((folder / L"VellocsLogs\\abc.log").c_str(), GENERIC_READ, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder.is_valid());
-    ASSERT_EQ(WriteResultFile(SampleRun(folder.Path()), folder.Path().c_str()), 0u);
+    ASSERT_EQ(Write(SampleRun(folder.Path())), 0u);
     const json doc = ReadResult(folder.Path());
     const json& locked = doc["files"][1];
     EXPECT_EQ(locked["path"], "VellocsLogs\\abc.log");
@@ -171,9 +184,9 @@ TEST_F(ResultFileTest, LockedFileIsListedWithItsError)
 
 TEST_F(ResultFileTest, UnpairedSurrogateStillGivesValidJson)
 {
-    RunResult run = SampleRun(folder.Path());
-    run.commandLine = std::wstring(L"bad \xD800 text");
-    ASSERT_EQ(WriteResultFile(run, folder.Path().c_str()), 0u);
+    SampleRun run(folder.Path());
+    run.record.commandLine = std::wstring(L"bad \xD800 text");
+    ASSERT_EQ(Write(run), 0u);
     const json doc = ReadResult(folder.Path());
     EXPECT_EQ(doc["tool"]["commandLine"], "bad \xEF\xBF\xBD text");
 }
@@ -189,7 +202,7 @@ TEST_F(ResultFileTest, DeepPathsAndMissingFolder)
         CreateDirectoryW(LongForm(deep).c_str(), nullptr);
     }
     WriteFileBytes(deep + L"\\abc.txt", "abc");
-    ASSERT_EQ(WriteResultFile(SampleRun(folder.Path()), folder.Path().c_str()), 0u);
+    ASSERT_EQ(Write(SampleRun(folder.Path())), 0u);
     const json files = ReadResult(folder.Path())["files"];
     bool found = false;
     for (const json& file : files)
@@ -198,7 +211,7 @@ TEST_F(ResultFileTest, DeepPathsAndMissingFolder)
     EXPECT_TRUE(found) << files.dump(1);
 
     const std::wstring missing = folder / L"not-there";
-    EXPECT_EQ(WriteResultFile(SampleRun(missing), missing.c_str()), DWORD(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Write(SampleRun(missing)), DWORD(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(FolderExists(missing));
 }
 

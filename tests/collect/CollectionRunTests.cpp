@@ -1,6 +1,7 @@
 #include "DiagnosticLog.h"
 #include "LogCapture.h"
 #include "ResourceStrings.h"
+#include "RunScope.h"
 #include "StatusSink.h"
 #include "VellocsDiag.h"
 #include "resource.h"
@@ -143,11 +144,14 @@ TEST_F(CollectionRun, DetailsTellEachCollectorsOutcomeOutputAndTheRunsErrors)
     FakeCollector failing(IDS_COLLECTING_METADATA, 0);
     failing.selected = 1;
     holder.SetComponent(CVellocsDiag::kMetadata, &failing);
-    RunDetails details;
-    details.startWarnings.push_back(L"Not elevated: protected files may be missing");
-    EXPECT_FALSE(holder.GenerateReport(output.c_str(), nullptr, 2, details));
+    RunRecord details;
+    details.earlyWarnings.push_back(L"Not elevated: protected files may be missing");
+    {
+        RunScope scope(RunRequest{}, details, &sink);
+        EXPECT_FALSE(holder.GenerateReport(output.c_str(), nullptr, 2, details));
+    }
 
-    using Outcome = CollectorRun::Outcome;
+    using Outcome = CollectorRecord::Outcome;
     EXPECT_EQ(details.folderError, 0u);
     EXPECT_EQ(details.collectors[0].outcome, Outcome::Ok);
     EXPECT_EQ(details.collectors[0].files, 2u);
@@ -176,14 +180,14 @@ TEST_F(CollectionRun, AnOutputFolderThatCannotBeCreatedStopsBeforeAnyCollector)
     // A file where the output folder's parent should be.
     WriteFileBytes(folder / L"blocked", "a file, not a folder");
     const std::wstring blocked = folder / L"blocked\\VellocsDiag_1";
-    RunDetails details;
+    RunRecord details;
     EXPECT_FALSE(holder.GenerateReport(blocked.c_str(), nullptr, 2, details));
     EXPECT_NE(details.folderError, 0u);
     EXPECT_EQ(logs.calls + metadata.calls + osLogs.calls, 0);
     EXPECT_EQ(sink.lines, std::vector<std::wstring>{kDone});
     EXPECT_FALSE(details.AnyCollectorFailed());
 
-    RunDetails none;
+    RunRecord none;
     EXPECT_FALSE(holder.GenerateReport(nullptr, nullptr, 2, none));
     EXPECT_EQ(none.folderError, DWORD(ERROR_INVALID_PARAMETER));
 }
@@ -197,38 +201,11 @@ TEST_F(CollectionRun, AnExistingOutputFolderIsUsedWithoutAnErrorEntry)
         ASSERT_TRUE(CreateDirectoryW(LongForm(deep).c_str(), nullptr));
     }
     logs.selected = 1;
-    RunDetails details;
-    EXPECT_TRUE(holder.GenerateReport(deep.c_str(), nullptr, 2, details));
+    RunRecord details;
+    {
+        RunScope scope(RunRequest{}, details, &sink);
+        EXPECT_TRUE(holder.GenerateReport(deep.c_str(), nullptr, 2, details));
+    }
     EXPECT_EQ(details.errorCount, 0u);
     EXPECT_EQ(logs.calls, 1);
-}
-
-TEST(ResourceStrings, LoadsFromTheCurrentModuleAndRaisesForMissingIds)
-{
-    EXPECT_EQ(LoadResourceString(IDS_SELECT_AN_OPTION), L"Please select an option to generate Vellocs diagnostic data");
-    EXPECT_EQ(LoadResourceString(IDS_STATUS_PREFIX), L"Status: ");
-    try {
-        (void)LoadResourceString(4242);
-        FAIL() << "a missing string must raise";
-    } catch (const StringLoadError& error) {
-        EXPECT_STREQ(error.what(), "Load String failed");
-    }
-    // A module without a string table: every load raises, also for the collectors' names.
-    SetResourceModule(GetModuleHandleW(L"kernel32"));
-    EXPECT_THROW((void)LoadResourceString(IDS_COLLECTING_LOGS), StringLoadError);
-    SetResourceModule(nullptr);
-    EXPECT_EQ(GetResourceModule(), GetModuleHandleW(nullptr));
-}
-
-TEST(ResourceStrings, FormatConversionsTellWhichArgumentsATextReads)
-{
-    using Conversions = std::vector<std::wstring>;
-    EXPECT_EQ(FormatConversions(L"%u items, 100%% sure"), (Conversions{L"u"}));
-    EXPECT_EQ(FormatConversions(L"%-10s|%5.2f|%I64u|%*d|%.*s|%ls|%"),
-              (Conversions{L"s", L"f", L"I64u", L"*d", L".*s", L"ls", L""}));
-    EXPECT_TRUE(FormatConversions(L"no fields at all").empty());
-    // Width and flags do not change what is read; type, size and order do.
-    EXPECT_EQ(FormatConversions(L"%08u"), FormatConversions(L"%u"));
-    EXPECT_NE(FormatConversions(L"%s %u"), FormatConversions(L"%u %s"));
-    EXPECT_NE(FormatConversions(L"%s"), FormatConversions(L"%s%s"));
 }

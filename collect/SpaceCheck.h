@@ -1,12 +1,14 @@
 #pragma once
 // Whether a run fits on the output volume: what the selected collectors will copy, plus a reserve
 // that keeps the machine (often its system drive) working, against the space the caller may use.
-#include "VellocsDiag.h"
+#include "RunRequest.h"
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
+
+class CVellocsDiag;
 
 struct SpaceCheck {
     std::wstring volume;      // "C:\", the output folder's volume
@@ -22,11 +24,11 @@ constexpr ULONGLONG kMegabyte = 1ull << 20;
 constexpr ULONGLONG kSystemVolumeReserve = 1024 * kMegabyte;
 constexpr ULONGLONG kOtherVolumeReserve = 256 * kMegabyte;
 
-// Measures the volume of baseFolder (through its nearest existing ancestor, as the folder may not
-// exist yet) and sums the estimates of the selected, available collectors. reserve: the caller's,
-// or the default for the volume. 0 or the Windows error of the volume query.
-[[nodiscard]] DWORD CheckSpace(const std::wstring& baseFolder, CVellocsDiag& holder, const wchar_t* markerVolumeRoot,
-                               INT32 layerMode, std::optional<ULONGLONG> reserve, SpaceCheck& check);
+// Measures the volume of the request's base folder (through its nearest existing ancestor, as the
+// folder may not exist yet) and sums the estimates of the collectors it selects that are available.
+// The reserve is the request's, or the default for the volume. 0 or the Windows error of the
+// volume query.
+[[nodiscard]] DWORD CheckSpace(const RunRequest& request, CVellocsDiag& holder, SpaceCheck& check);
 
 // The space available to the caller on the volume of an existing folder; 0 when unknown.
 [[nodiscard]] ULONGLONG FreeSpaceOf(const std::wstring& folder) noexcept;
@@ -37,7 +39,3 @@ constexpr ULONGLONG kOtherVolumeReserve = 256 * kMegabyte;
 
 // "1.5 GB", "300 MB", "12 KB": sizes for the user.
 [[nodiscard]] std::wstring FormatBytes(ULONGLONG bytes);
-
-// Test seam: replaces the estimate with a fixed number of bytes (to let a disk fill up during a
-// run); ULLONG_MAX restores the real estimate.
-void SetEstimateForTest(ULONGLONG bytes) noexcept;

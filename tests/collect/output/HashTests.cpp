@@ -33,7 +33,7 @@ protected:
     std::wstring Hash(const std::wstring& path, DWORD expectedError = 0)
     {
         std::wstring hex = L"unchanged";
-        EXPECT_EQ(Sha256OfFile(path.c_str(), hex), expectedError) << Narrow(path);
+        EXPECT_EQ(FileHasher().Sha256(path.c_str(), hex), expectedError) << Narrow(path);
         return hex;
     }
 };
@@ -101,12 +101,12 @@ TEST_F(FileHashTest, FailuresGiveTheWin32CodeAndNoDigest)
     EXPECT_EQ(Hash(folder / L"missing", ERROR_FILE_NOT_FOUND), L"") << "a failure must not leave an old digest";
     EXPECT_EQ(Hash(L"", ERROR_INVALID_PARAMETER), L"");
     std::wstring hex;
-    EXPECT_EQ(Sha256OfFile(nullptr, hex), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(FileHasher().Sha256(nullptr, hex), DWORD(ERROR_INVALID_PARAMETER));
 
     const std::wstring path = folder / L"exclusive";
     WriteFileBytes(path, "abc");
     unique_hfile holder(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder.is_valid());
-    EXPECT_EQ(Sha256OfFile(path.c_str(), hex), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(FileHasher().Sha256(path.c_str(), hex), DWORD(ERROR_SHARING_VIOLATION));
     EXPECT_TRUE(hex.empty());
 }

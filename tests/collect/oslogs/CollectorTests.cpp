@@ -1,5 +1,6 @@
 // The collector end to end: temporary folder, private folder, script file, desktop, process, wait
 // and clean-up.
+#include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
 #include "OsLogsTestSupport.h"
 #include "SupportTestSeams.h"
@@ -50,10 +51,10 @@ const char* const kEchoArgumentsScript = "@echo off\r\n"
                                          "echo %CD%> \"%VELLOCS_OUTDIR%\\where.txt\"\r\n"
                                          "exit\r\n";
 
-CWindowsOSLogs::Script GivenScript(const std::string& bytes)
+ScriptFile GivenScript(const std::string& bytes)
 {
-    CWindowsOSLogs::Script script;
-    script.sourcePath = L"C:\\given\\script.bat";
+    ScriptFile script;
+    script.path = L"C:\\given\\script.bat";
     script.bytes = bytes;
     script.sha256 = L"not checked here";
     return script;
@@ -79,8 +80,7 @@ protected:
 
     void TearDown() override
     {
-        CWindowsOSLogs::SetLocalTimeForTest(nullptr);
-        CWindowsOSLogs::SetScriptTimeout(CWindowsOSLogs::kDefaultScriptTimeoutMs);
+        SetLocalTimeForTest(nullptr);
         Tallis::ImageUpdate::SetSystemDirectoryForTest(nullptr);
     }
 
@@ -89,10 +89,14 @@ protected:
     [[nodiscard]] std::string ErrorLog() const { return kvotest::ReadFileBytes(m_scratch / L"tool.errors.log"); }
     [[nodiscard]] std::string Out(const wchar_t* name) const { return kvotest::ReadFileBytes(m_out + L"\\" + name); }
 
-    static INT32 Collect(const CWindowsOSLogs::Script& script = {})
+    // A collector prepared as a run with this script (the carried one by default) and m_timeoutMs.
+    INT32 Collect(const ScriptFile& script = {})
     {
+        RunRequest request;
+        request.script = script;
+        request.scriptTimeoutMs = m_timeoutMs;
         CWindowsOSLogs collector;
-        collector.UseScript(script);
+        collector.Prepare(request);
         return collector.Collect(L"C:\\ignored", nullptr, 0);
     }
 
@@ -106,6 +110,7 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    DWORD m_timeoutMs = RunRequest{}.scriptTimeoutMs;
     kvotest::ScratchFolder m_scratch;
     std::wstring m_temp;
     std::wstring m_out;
@@ -142,7 +147,7 @@ TEST_F(OsLogCollector, WhileItRunsTheScriptIsPrivateAndHeldAgainstWriting)
                                 ":wait\r\n"
                                 "if not exist \"%VELLOCS_OUTDIR%\\go\" goto wait\r\n"
                                 "exit\r\n";
-    CWindowsOSLogs::SetScriptTimeout(60000);
+    m_timeoutMs = 60000;
     INT32 result = -1;
     std::thread worker([&] { result = Collect(GivenScript(waiting)); });
     std::string where;
@@ -192,11 +197,11 @@ TEST_F(OsLogCollector, AScriptPlantedInTheTemporaryFolderIsNeverRun)
 TEST_F(OsLogCollector, AGivenScriptGetsTheCommandLineInItsPrivateFolder)
 {
     const struct {
-        CWindowsOSLogs::LocalTimeFn now;
+        LocalTimeFn now;
         const char* date;
     } cases[] = {{LeapFebruary15, "20240116000000.000000-60"}, {CommonMarch10, "20230208000000.000000-60"}};
     for (const auto& c : cases) {
-        CWindowsOSLogs::SetLocalTimeForTest(c.now);
+        SetLocalTimeForTest(c.now);
         ASSERT_EQ(Collect(GivenScript(kEchoArgumentsScript)), 1);
         const std::string where = Out(L"where.txt");
         const std::string folder = where.substr(0, where.find('\r'));
@@ -232,7 +237,7 @@ TEST_F(OsLogCollector, ScriptRunsOnItsOwnDesktopWhichIsClosedAfterwards)
                                 ":wait\r\n"
                                 "if not exist \"%VELLOCS_OUTDIR%\\go\" goto wait\r\n"
                                 "exit\r\n";
-    CWindowsOSLogs::SetScriptTimeout(60000);
+    m_timeoutMs = 60000;
     INT32 result = -1;
     std::thread worker([&] { result = Collect(GivenScript(waiting)); });
     bool seen = false;
@@ -261,7 +266,7 @@ TEST_F(OsLogCollector, ScriptThatNeverEndsIsEndedWithItsChildrenAtTheLimit)
                                                     // A leftover of a failed run stops with its folder.
                                                     "if exist \"%VELLOCS_OUTDIR%\\child.bat\" goto again\r\n"
                                                     "exit\r\n");
-    CWindowsOSLogs::SetScriptTimeout(2000);
+    m_timeoutMs = 2000;
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Collect(GivenScript(script)), 0);
@@ -353,7 +358,7 @@ TEST_F(OsLogCollector, OutputFolderWithBlanksAndNonAsciiCharacters)
     const std::wstring out = m_scratch / L"out dir Ä é ß 日本 ü";
     ASSERT_TRUE(CreateDirectoryW(out.c_str(), nullptr));
     EnvOverride outdir(L"VELLOCS_OUTDIR", out);
-    CWindowsOSLogs::SetScriptTimeout(120000);
+    m_timeoutMs = 120000;
     EXPECT_EQ(Collect(), 1);
     EXPECT_EQ(kvotest::ReadFileBytes(out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
     EXPECT_EQ(kvotest::ReadFileBytes(out + L"\\OSLogs\\RawEventLogs\\kvotest-collect.evtx"), m_evtx.Bytes());
@@ -364,7 +369,7 @@ TEST_F(OsLogCollector, OutputFolderWithBlanksAndNonAsciiCharacters)
 // Profile names may hold characters that cmd's /k treats apart inside quotes.
 TEST_F(OsLogCollector, TemporaryFoldersWithCharactersCmdTreatsApartStillRunTheScript)
 {
-    CWindowsOSLogs::SetScriptTimeout(120000);
+    m_timeoutMs = 120000;
     for (const wchar_t* name : {L"John (Admin)", L"Smith&Co", L"a^b@c"}) {
         const std::wstring special = m_scratch / name;
         if (!CreateDirectoryW(special.c_str(), nullptr)) {

@@ -1,6 +1,8 @@
 #include "SpaceCheck.h"
 
+#include "CollectTestSeams.h"
 #include "FileSystem.h"
+#include "VellocsDiag.h"
 
 #include <atomic>
 #include <climits>
@@ -77,10 +79,9 @@ ULONGLONG FreeSpaceOf(const std::wstring& folder) noexcept
     }
 }
 
-DWORD CheckSpace(const std::wstring& baseFolder, CVellocsDiag& holder, const wchar_t* markerVolumeRoot,
-                 INT32 layerMode, std::optional<ULONGLONG> reserve, SpaceCheck& check)
+DWORD CheckSpace(const RunRequest& request, CVellocsDiag& holder, SpaceCheck& check)
 {
-    const std::wstring existing = ExistingAncestor(baseFolder);
+    const std::wstring existing = ExistingAncestor(request.baseFolder);
     if (existing.empty())
         return ERROR_PATH_NOT_FOUND;
     check.volume = VolumeOf(existing);
@@ -90,13 +91,14 @@ DWORD CheckSpace(const std::wstring& baseFolder, CVellocsDiag& holder, const wch
         return GetLastError();
     check.freeBefore = available.QuadPart;
     check.systemVolume = IsSystemVolume(check.volume);
-    check.reserve = reserve ? *reserve : check.systemVolume ? kSystemVolumeReserve : kOtherVolumeReserve;
+    check.reserve = request.reserveBytes ? *request.reserveBytes
+                                         : check.systemVolume ? kSystemVolumeReserve : kOtherVolumeReserve;
 
     TreeSize size;
     for (int index = 0; index < CVellocsDiag::kComponentCount; ++index) {
         CVellocsDiagComponent* component = holder.GetComponent(index);
-        if (component && component->selected && component->IsAvailable())
-            component->EstimateSize(markerVolumeRoot, layerMode, size);
+        if (component && request.collect[size_t(index)] && component->IsAvailable())
+            component->EstimateSize(request.MarkerVolume(), request.layerMode, size);
     }
     const ULONGLONG override = g_estimateOverride.load();
     check.estimate = override != ULLONG_MAX ? override : size.bytes;

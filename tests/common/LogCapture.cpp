@@ -1,5 +1,7 @@
 #include "LogCapture.h"
 
+#include "SupportTestSeams.h"
+
 namespace kvotest {
 namespace {
 std::mutex g_captureLock;

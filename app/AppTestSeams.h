@@ -1,0 +1,8 @@
+#pragma once
+// Every test seam of the application shell, in one place: what a test cannot make the platform
+// do. Each takes effect atomically for later calls; null restores the real behaviour.
+#include <windows.h>
+
+// Replaces CreateThread for the dialog's worker (a worker that cannot start).
+using ThreadStartFn = HANDLE (*)(LPTHREAD_START_ROUTINE routine, void* argument);
+void SetThreadStartForTest(ThreadStartFn start) noexcept;
