@@ -70,7 +70,8 @@ protected:
         downloads = list.FindFolderByPath(L"\\Users\\u00\\Downloads\\", false);
         ASSERT_NE(downloads, nullptr);
         presentFiles = filePaths.size();
-        filePaths.insert(filePaths.end(), {L"\\Users\\u00\\Absent.txt", L"\\Nowhere\\Report-001.txt", L"Report-001.txt"});
+        filePaths.insert(filePaths.end(),
+                         {L"\\Users\\u00\\Absent.txt", L"\\Nowhere\\Report-001.txt", L"Report-001.txt"});
         presentFolders = folderPaths.size();
         folderPaths.insert(folderPaths.end(), {L"\\Users\\u12\\", L"\\Users\\u01\\Documents\\Project20\\"});
         shortNames.insert(shortNames.end(), {L"NOSUCH~1", L"P1200~1"});
