@@ -7,30 +7,25 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 #include <functional>
-#include <string>
 #include <thread>
 #include <vector>
 
 namespace kvotest {
 
-// ask(q) answers query q; queries [0, present) are keys that exist, the rest are absent ones.
-// Takes every answer on this thread first, runs between() (a writer's step, e.g. one that
-// drops a sorted view), then lets five readers, each holding a read guard on lock and started
-// together, ask every query `rounds` times, each from its own place in the queries. Expects
-// the readers to hold the lock together and every answer of theirs to equal the first one.
+// ask(q) answers query q; queries [0, present) look for keys that exist. Takes every answer on
+// this thread, runs between() (a writer's step), then has five readers, each holding a read
+// guard on lock, ask every query `rounds` times from their own place in the queries, and
+// expects every answer of theirs to equal the first one.
 template <typename Answer>
 void ExpectFiveReadersAgree(Tallis::ImageUpdate::ListLock& lock, std::size_t present, std::size_t queries,
                             const std::function<Answer(std::size_t)>& ask, int rounds,
                             const std::function<void()>& between = {})
 {
-    using namespace std::chrono_literals;
     constexpr int kReaders = Tallis::ImageUpdate::ListLock::kReaderUnits;
     std::vector<Answer> alone;
     for (std::size_t q = 0; q < queries; ++q) {
         alone.push_back(ask(q));
-        // A harness that answers nothing, or everything, would agree with itself.
         EXPECT_EQ(alone.back() != Answer{}, q < present) << "query " << q;
     }
     if (between)
@@ -43,29 +38,21 @@ void ExpectFiveReadersAgree(Tallis::ImageUpdate::ListLock& lock, std::size_t pre
         readers.emplace_back([&, t] {
             const Tallis::ImageUpdate::ListLock::ReadGuard read(lock);
             ++holding;
-            const auto giveUp = std::chrono::steady_clock::now() + 10s;
-            while (holding.load() < kReaders) {
-                if (std::chrono::steady_clock::now() > giveUp) {
-                    ++apart;
-                    return;
-                }
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (holding.load() < kReaders && std::chrono::steady_clock::now() < giveUp)
                 std::this_thread::yield();
-            }
-            int mine = 0;
-            const std::size_t start = std::size_t(t) * queries / kReaders;
+            apart += holding.load() < kReaders ? 1 : 0;
             for (int round = 0; round < rounds; ++round) {
                 for (std::size_t i = 0; i < queries; ++i) {
-                    const std::size_t q = (start + i) % queries;
-                    if (!(ask(q) == alone[q]))
-                        ++mine;
+                    const std::size_t q = (std::size_t(t) * queries / kReaders + i) % queries;
+                    wrong += ask(q) == alone[q] ? 0 : 1;
                 }
             }
-            wrong += mine;
         });
     }
     for (std::thread& reader : readers)
         reader.join();
-    EXPECT_EQ(apart.load(), 0) << "five readers did not hold the lock together";
+    EXPECT_EQ(apart.load(), 0) << "readers that did not hold the lock together with four others";
     EXPECT_EQ(wrong.load(), 0) << "of " << kReaders * rounds * int(queries) << " answers of five readers";
 }
 

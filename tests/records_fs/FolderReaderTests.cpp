@@ -15,9 +15,11 @@
 
 using namespace Tallis::ImageUpdate;
 using namespace fstest;
-using kvotest::ExpectFiveReadersAgree;
 
 namespace {
+
+using FileAnswer = ListNodeData_FILEINFO*;
+using FolderAnswer = ListNodeData_FOLDERINFO*;
 
 std::wstring Numbered(const wchar_t* format, int a, int b = 0)
 {
@@ -26,18 +28,14 @@ std::wstring Numbered(const wchar_t* format, int a, int b = 0)
     return text;
 }
 
-// A snapshot tree: \Users\uNN\ with Documents\ProjectNN\ folders below, short names on
-// folders and files, file names that repeat from folder to folder, and a Downloads folder
-// of 300 files. Each vector lists keys that exist first, then absent ones.
+// \Users\uNN\Documents\ProjectNN\ folders with short names, files whose names repeat from
+// folder to folder, and a Downloads folder of 300 files. The key vectors end in absent keys.
 class FolderReaders : public FsFixture {
 protected:
-    static constexpr int kRounds = 6;
-
     void SetUp() override
     {
         std::string entries;
-        int count = 0;
-        const auto addFolder = [&](const std::wstring& path, const std::wstring& shortName, int files) {
+        const auto add = [&](const std::wstring& path, const std::wstring& shortName, int files) {
             FolderFields folder;
             folder.name = path;
             folder.shortName = shortName;
@@ -46,74 +44,62 @@ protected:
                 FileFields file;
                 file.name = Numbered(L"Report-%03d.txt", i);
                 file.shortName = Numbered(L"REP%03d~1.TXT", i);
-                file.sizeLow = std::uint32_t(i * 37 + path.size());
                 fileEntries += FileEntry(FileBlockV3(file));
-                if ((count + i) % 5 == 0)
+                if ((folderPaths.size() + i) % 5 == 0)
                     filePaths.push_back(path + file.name);
             }
             entries += FolderEntry(FolderBlockV4(folder), files, fileEntries);
             folderPaths.push_back(path);
             shortNames.push_back(shortName);
-            ++count;
         };
-        addFolder(L"\\", L"", 2);
-        addFolder(L"\\Users\\", L"USERS", 1);
+        add(L"\\", L"", 2);
+        add(L"\\Users\\", L"USERS", 1);
         for (int u = 0; u < 12; ++u) {
-            addFolder(Numbered(L"\\Users\\u%02d\\", u), Numbered(L"U%02d", u), u % 4);
-            addFolder(Numbered(L"\\Users\\u%02d\\Documents\\", u), Numbered(L"DOC%02d~1", u), 3);
+            add(Numbered(L"\\Users\\u%02d\\", u), Numbered(L"U%02d", u), u % 4);
             for (int p = 0; p < 20; ++p)
-                addFolder(Numbered(L"\\Users\\u%02d\\Documents\\Project%02d\\", u, p), Numbered(L"P%02d%02d~1", u, p),
-                          (u * 20 + p) % 17);
+                add(Numbered(L"\\Users\\u%02d\\Project%02d\\", u, p), Numbered(L"P%02d%02d~1", u, p), (u + p) % 17);
         }
-        addFolder(L"\\Users\\u00\\Downloads\\", L"DOWNLO~1", 300);
-        ASSERT_EQ(LoadBytes(list, U32(std::uint32_t(count)) + entries), 0);
-        downloads = list.FindFolderByPath(L"\\Users\\u00\\Downloads\\", false);
-        ASSERT_NE(downloads, nullptr);
-        presentFiles = filePaths.size();
-        filePaths.insert(filePaths.end(),
-                         {L"\\Users\\u00\\Absent.txt", L"\\Nowhere\\Report-001.txt", L"Report-001.txt"});
-        presentFolders = folderPaths.size();
-        folderPaths.insert(folderPaths.end(), {L"\\Users\\u12\\", L"\\Users\\u01\\Documents\\Project20\\"});
+        add(L"\\Users\\u00\\Downloads\\", L"DOWNLO~1", 300);
+        ASSERT_EQ(LoadBytes(list, U32(std::uint32_t(folderPaths.size())) + entries), 0);
+        folders = folderPaths.size();
+        files = filePaths.size();
+        folderPaths.insert(folderPaths.end(), {L"\\Users\\u12\\", L"\\Users\\u01\\Project20\\"});
         shortNames.insert(shortNames.end(), {L"NOSUCH~1", L"P1200~1"});
+        filePaths.insert(filePaths.end(), {L"\\Users\\u00\\Absent.txt", L"\\No\\Report-001.txt", L"Report-001.txt"});
     }
 
     template <typename Answer>
     void ExpectAgree(std::size_t present, std::size_t queries, const std::function<Answer(std::size_t)>& ask,
-                     const std::function<void()>& between = {}, int rounds = kRounds)
+                     const std::function<void()>& between = {})
     {
-        ExpectFiveReadersAgree<Answer>(list.Lock(), present, queries, ask, rounds, between);
+        kvotest::ExpectFiveReadersAgree<Answer>(list.Lock(), present, queries, ask, 6, between);
     }
 
     SortedLinkList_FOLDERINFO list;
-    ListNodeData_FOLDERINFO* downloads = nullptr;
-    std::vector<std::wstring> folderPaths;
-    std::vector<std::wstring> shortNames;
-    std::vector<std::wstring> filePaths;
-    std::size_t presentFolders = 0;
-    std::size_t presentFiles = 0;
+    std::vector<std::wstring> folderPaths, shortNames, filePaths;
+    std::size_t folders = 0;
+    std::size_t files = 0;
 };
-
-using FileAnswer = ListNodeData_FILEINFO*;
-using FolderAnswer = ListNodeData_FOLDERINFO*;
 
 TEST_F(FolderReaders, FindFolderByShortName)
 {
-    // The root's short name is empty: queries from the Users folder on.
-    ExpectAgree<FolderAnswer>(presentFolders - 1, shortNames.size() - 1,
+    // From the Users folder on: the root's short name is empty.
+    ExpectAgree<FolderAnswer>(folders - 1, shortNames.size() - 1,
                               [&](std::size_t q) { return list.FindFolderByShortName(shortNames[q + 1].c_str()); });
 }
 
 TEST_F(FolderReaders, FindFileByShortName)
 {
+    ListNodeData_FOLDERINFO* downloads = list.FindFolderByPath(L"\\Users\\u00\\Downloads\\", false);
+    ASSERT_NE(downloads, nullptr);
     std::vector<std::wstring> names;
     for (int i = 0; i < 300; i += 3)
         names.push_back(Numbered(L"rep%03d~1.txt", i));
-    names.insert(names.end(), {L"REP300~1.TXT", L"REPORT~1.TXT", L"Report-001.txt"});
-    const std::size_t present = names.size() - 3;
-    ExpectAgree<FileAnswer>(present, names.size(),
-                            [&](std::size_t q) { return downloads->FindFileByShortName(names[q].c_str()); });
-    ExpectAgree<FileAnswer>(present, names.size(),
-                            [&](std::size_t q) { return downloads->Files()->FindFileByShortName(names[q].c_str()); });
+    names.insert(names.end(), {L"REP300~1.TXT", L"Report-001.txt"});
+    ExpectAgree<FileAnswer>(names.size() - 2, names.size(), [&](std::size_t q) {
+        FileAnswer viaFolder = downloads->FindFileByShortName(names[q].c_str());
+        return downloads->Files()->FindFileByShortName(names[q].c_str()) == viaFolder ? viaFolder : nullptr;
+    });
 }
 
 TEST_F(FolderReaders, FindFileInFolder)
@@ -129,55 +115,50 @@ TEST_F(FolderReaders, FindFileInFolder)
         fileKeys.push_back(std::make_unique<ListNodeData_FILEINFO>());
         ASSERT_TRUE(fileKeys.back()->AdoptRecord(OwnedBlock(block), std::uint32_t(block.size())));
     }
-    ExpectAgree<FileAnswer>(presentFiles, filePaths.size(), [&](std::size_t q) {
+    ExpectAgree<FileAnswer>(files, filePaths.size(), [&](std::size_t q) {
         return list.FindFileInFolder(folderKeys[q].get(), fileKeys[q].get());
     });
 }
 
-TEST_F(FolderReaders, PathLookups)
+TEST_F(FolderReaders, PathLookupsAgreeWithOneAnother)
 {
-    ExpectAgree<FileAnswer>(presentFiles, filePaths.size(), [&](std::size_t q) {
-        ListNodeData_FOLDERINFO* folder = nullptr;
-        ListNodeData_FILEINFO* file = list.FindFileByPath(filePaths[q].c_str(), &folder);
-        return file && folder && folder->FindFileByName(file->FileName()) == file ? file : nullptr;
+    ExpectAgree<FileAnswer>(files, filePaths.size(), [&](std::size_t q) {
+        FolderAnswer folder = nullptr;
+        FileAnswer file = list.FindFileByPath(filePaths[q].c_str(), &folder);
+        const bool agree = file && folder->FindFileByName(file->FileName()) == file && folder->FindFile(file) == file;
+        return agree ? file : nullptr;
     });
-    ExpectAgree<FolderAnswer>(presentFolders, folderPaths.size(), [&](std::size_t q) {
-        ListNodeData_FOLDERINFO* folder = list.FindFolderByPath(folderPaths[q].c_str(), false);
-        std::wstring key = folderPaths[q];
-        return folder && list.LookupFolder(key.data(), false) == folder ? folder : nullptr;
-    });
-    // Every path has an enclosing folder, down to the root.
-    ExpectAgree<FolderAnswer>(folderPaths.size(), folderPaths.size(), [&](std::size_t q) {
-        ListNodeData_FOLDERINFO* parent = list.FindParentFolder(folderPaths[q].c_str());
-        ListNodeData_FOLDERINFO* nearest = list.FindFolderByPath((folderPaths[q] + L"Absent\\").c_str(), true);
-        return q == 0 || parent ? nearest : nullptr;
+    ExpectAgree<FolderAnswer>(folders, folderPaths.size(), [&](std::size_t q) {
+        const std::wstring& path = folderPaths[q];
+        FolderAnswer folder = list.FindFolderByPath(path.c_str(), false);
+        std::wstring below = path + L"Absent\\";
+        std::wstring above = path.substr(0, path.size() - 1);
+        const bool agree = list.LookupFolder(below.data(), true) == folder &&
+                           list.FindParentFolder(path.c_str()) == list.LookupFolder(above.data(), true);
+        return agree ? folder : nullptr;
     });
 }
 
 TEST_F(FolderReaders, FindSubFolderBuildsTheViewOnceForAllReaders)
 {
-    ListNodeData_FOLDERINFO* users = list.FindFolderByPath(L"\\Users\\", false);
+    FolderAnswer users = list.FindFolderByPath(L"\\Users\\", false);
     ASSERT_NE(users, nullptr);
-    // Filled by a caller and not sorted: the first search of each reader finds no view.
-    for (std::size_t q = 2; q < presentFolders; ++q)
+    // Filled by a caller and not sorted: the readers' first searches find no view.
+    for (std::size_t q = 2; q < folders; ++q)
         ASSERT_TRUE(users->SubFolders()->InsertHead(list.FindFolderByPath(folderPaths[q].c_str(), false)));
     const auto dropView = [&] {
         ASSERT_TRUE(users->SubFolders()->InsertHead(new ListNodeData_FOLDERINFO()));
         delete users->SubFolders()->TakeFirst(true);
-        ASSERT_FALSE(users->SubFolders()->HasSortedView());
     };
-    ExpectAgree<FolderAnswer>(presentFolders - 2, folderPaths.size() - 2, [&](std::size_t q) {
-        return users->FindSubFolder(folderPaths[q + 2].c_str());
-    }, dropView);
+    const auto ask = [&](std::size_t q) { return users->FindSubFolder(folderPaths[q + 2].c_str()); };
+    ExpectAgree<FolderAnswer>(folders - 2, folderPaths.size() - 2, ask, dropView);
 }
 
 TEST_F(FolderReaders, DumpsSavesAndSizes)
 {
-    // Each reader writes its own files.
-    const auto own = [&](const wchar_t* kind) {
-        return scratch / (kind + std::to_wstring(GetCurrentThreadId()));
-    };
-    ExpectAgree<std::string>(3, 3, [&](std::size_t q) -> std::string {
+    // Each reader writes files of its own.
+    const auto own = [&](const wchar_t* kind) { return scratch / (kind + std::to_wstring(GetCurrentThreadId())); };
+    kvotest::ExpectFiveReadersAgree<std::string>(list.Lock(), 3, 3, [&](std::size_t q) -> std::string {
         if (q == 0)
             return list.WriteTextFile(own(L"dump").c_str()) > 0 ? kvotest::ReadFileBytes(own(L"dump")) : "";
         if (q == 1)
@@ -187,7 +168,7 @@ TEST_F(FolderReaders, DumpsSavesAndSizes)
         if (out)
             fclose(out);
         return saved ? kvotest::ReadFileBytes(own(L"save")) : "";
-    }, {}, 1);
+    }, 1);
 }
 
 } // namespace

@@ -251,17 +251,17 @@ protected:
             entries.push_back(KeyEntry(L"\\Software\\Korvane\\Layer" + std::to_wstring(k), values));
         }
         ASSERT_EQ(LoadBytes(list, ListStream(entries)), 0);
+        std::vector<std::pair<ListNodeData_REGKEYINFO*, std::wstring>> absent;
         for (ListNodeData* node = list.First(); node; node = list.Next()) {
             auto* key = static_cast<ListNodeData_REGKEYINFO*>(node);
-            for (int v = 0; v < key->Values()->Count(); v += 7)
-                queries.emplace_back(key, v ? L"setting" + std::to_wstring(1000 + v - 1) : L"");
+            const int count = key->Values()->Count();
+            for (int v = 0; v < count; v += 7)
+                queries.emplace_back(key, v ? L"setting" + std::to_wstring(999 + v) : L"");
+            absent.emplace_back(key, L"Setting" + std::to_wstring(1000 + count));
+            absent.emplace_back(key, L"Layer");
         }
         present = queries.size();
-        for (ListNodeData* node = list.First(); node; node = list.Next()) {
-            auto* key = static_cast<ListNodeData_REGKEYINFO*>(node);
-            queries.emplace_back(key, L"Setting" + std::to_wstring(1000 + key->Values()->Count()));
-            queries.emplace_back(key, L"Layer");
-        }
+        queries.insert(queries.end(), absent.begin(), absent.end());
     }
 
     SortedLinkList list;
@@ -269,12 +269,13 @@ protected:
     std::size_t present = 0;
 };
 
-TEST_F(RegKeyReaders, FindValueAndFindByNameOnTheValueList)
+TEST_F(RegKeyReaders, FindValueAndTheListSearches)
 {
     kvotest::ExpectFiveReadersAgree<ListNodeData_REGVALUE*>(list.Lock(), present, queries.size(), [&](std::size_t q) {
         const auto& [key, name] = queries[q];
         ListNodeData_REGVALUE* found = key->FindValue(name.c_str());
-        return found && key->Values()->FindByName(name.c_str()) == found ? found : nullptr;
+        const bool agree = found && key->Values()->FindByName(name.c_str()) == found && list.Find(key) == key;
+        return agree ? found : nullptr;
     }, 20);
 }
 
