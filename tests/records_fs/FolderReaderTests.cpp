@@ -72,7 +72,7 @@ protected:
     void ExpectAgree(std::size_t present, std::size_t queries, const std::function<Answer(std::size_t)>& ask,
                      const std::function<void()>& between = {})
     {
-        kvotest::ExpectFiveReadersAgree<Answer>(list.Lock(), present, queries, ask, 6, between);
+        kvotest::ExpectFiveReadersAgree<Answer>(list.Lock(), present, queries, ask, 16, between);
     }
 
     SortedLinkList_FOLDERINFO list;
