@@ -138,7 +138,6 @@ private:
     // m_hasView under a read guard (EnsureViewForSearch): it is published after the view.
     std::vector<Link*> m_order;
     std::atomic<bool> m_hasView{false};
-    SRWLOCK m_viewBuild = SRWLOCK_INIT;
     std::int32_t m_iterationIndex = 0;
     std::int32_t m_sortMode = kAscending;
     std::uint8_t m_recountOnSave = 0;
@@ -159,6 +158,8 @@ private:
     std::int32_t m_orderKey = 0;
     std::vector<Link*> m_pending;
     std::vector<SetAside> m_setAside;
+    // Last: the fields that searches read keep their places.
+    SRWLOCK m_viewBuild = SRWLOCK_INIT;
 };
 
 } // namespace Tallis::ImageUpdate
