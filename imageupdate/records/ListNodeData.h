@@ -11,7 +11,7 @@ namespace Tallis::ImageUpdate {
 class SortedLinkList;
 
 // Readers at once, under the lock of the list that holds the node: the const calls and ChildList; the write guard:
-// Mark, AddRef, Release, SetName, SetSortKey (the list's Sort) and MarkExcluded.
+// Mark, AddRef, Release, SetName, SetSortKey (outside the list's own sorts) and MarkExcluded.
 class ListNodeData {
 public:
     ListNodeData();

@@ -16,8 +16,8 @@
 namespace Tallis::ImageUpdate {
 
 // Readers at once (ReadGuard): Find, FindByName, FirstAt/NextAt, WriteText, WriteTextFile, LogAll, Save, DataSize,
-// Count, GetName and the inspection calls; the write guard: First, Next, TakeFirst, ForEach*, InsertHead, Append,
-// AddAll (a reader of the other list), Sort, Load, RemoveAll, Exclude, SetName, SetRecountOnSave.
+// Count, GetName, HasSortedView, SortMode, ExcludedCount; the write guard: First, Next, TakeFirst, ForEach*,
+// InsertHead, Append, AddAll (a reader of the other list), Sort, Load, RemoveAll, Exclude, SetName, SetRecountOnSave.
 class SortedLinkList {
 public:
     // One membership of a node; callers of FirstAt/NextAt keep a pointer to one as their position.
