@@ -12,6 +12,7 @@
 
 namespace Tallis::ImageUpdate {
 
+// Every call from any thread: the lock is what the list's readers and writers share.
 class ListLock {
 public:
     static constexpr LONG kReaderUnits = 5;

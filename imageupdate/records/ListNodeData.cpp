@@ -14,15 +14,23 @@ ListNodeData::ListNodeData(SearchKeyTag) noexcept : m_mayHaveChildren(false) {}
 
 SortedLinkList* ListNodeData::ChildList() const noexcept
 {
-    if (!m_children && m_mayHaveChildren)
-        m_children.reset(new (std::nothrow) SortedLinkList());
-    return m_children.get();
+    SortedLinkList* made = m_children.load(std::memory_order_acquire);
+    if (made || !m_mayHaveChildren)
+        return made;
+    std::unique_ptr<SortedLinkList> fresh(new (std::nothrow) SortedLinkList());
+    if (!fresh)
+        return nullptr;
+    // Of readers that ask at once, the first to publish its list wins; the others drop theirs.
+    if (m_children.compare_exchange_strong(made, fresh.get(), std::memory_order_acq_rel))
+        return fresh.release();
+    return made;
 }
 
 ListNodeData::~ListNodeData()
 {
-    if (m_children)
-        m_children->RemoveAll();
+    const std::unique_ptr<SortedLinkList> children(m_children.load(std::memory_order_acquire));
+    if (children)
+        children->RemoveAll();
 }
 
 bool ListNodeData::IsMarked() const { return m_marked != 0; }
@@ -46,8 +54,8 @@ std::int32_t ListNodeData::CompareName(const wchar_t* text) const
     return CompareTextsNoCase(text ? text : L"", m_name.get());
 }
 
-void ListNodeData::SetSortKey(std::int32_t key) { m_sortKey = key; }
-std::int32_t ListNodeData::GetSortKey() const { return m_sortKey; }
+void ListNodeData::SetSortKey(std::int32_t key) { m_sortKey.store(key, std::memory_order_relaxed); }
+std::int32_t ListNodeData::GetSortKey() const { return m_sortKey.load(std::memory_order_relaxed); }
 void ListNodeData::MarkExcluded() { m_included = 0; }
 
 } // namespace Tallis::ImageUpdate

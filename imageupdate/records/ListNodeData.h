@@ -1,6 +1,7 @@
 #pragma once
 // Abstract base of every record a SortedLinkList holds: reference count, flags,
 // node name, sort key and a child list, plus the operations each record type fills in.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -9,6 +10,8 @@ namespace Tallis::ImageUpdate {
 
 class SortedLinkList;
 
+// Readers at once, under the lock of the list that holds the node: the const calls and ChildList; the write guard:
+// Mark, AddRef, Release, SetName, SetSortKey (outside the list's own sorts) and MarkExcluded.
 class ListNodeData {
 public:
     ListNodeData();
@@ -47,7 +50,7 @@ public:
 
     // The node's own list (normally empty), made on first use: a snapshot holds hundreds of
     // thousands of nodes whose lists are never touched. None when it cannot be allocated, and
-    // always none for a search key.
+    // always none for a search key. Readers asking at once get one and the same list.
     SortedLinkList* ChildList() const noexcept;
 
 protected:
@@ -60,9 +63,13 @@ private:
     std::uint8_t m_included = 1;
     std::int32_t m_refCount = 0;
     std::unique_ptr<wchar_t[]> m_name;
-    std::int32_t m_sortKey = 0;
+    // A search that builds a list's view under a read guard sets the keys of nodes that
+    // readers of other lists may be comparing.
+    std::atomic<std::int32_t> m_sortKey{0};
     bool m_mayHaveChildren = true;
-    mutable std::unique_ptr<SortedLinkList> m_children;
+    // Owned (deleted by the destructor); published once by ChildList, the one change a const
+    // call makes.
+    mutable std::atomic<SortedLinkList*> m_children{nullptr};
 };
 
 } // namespace Tallis::ImageUpdate

@@ -9,6 +9,7 @@
 
 namespace Tallis::ImageUpdate {
 
+// Readers at once, under the lock of the record's list: every call (the record never changes once read).
 class ListNodeData_FILEIDMAP : public ListNodeData {
 public:
     static constexpr std::int32_t kTypeCode = 11;

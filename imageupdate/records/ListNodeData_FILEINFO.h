@@ -18,6 +18,8 @@ namespace Tallis::ImageUpdate {
 class SortedLinkList_STR;
 class SortedLinkList_FILEINFO;
 
+// Readers at once, under the lock of the file's list: the const calls and the static ones (they take SharedSDPool's
+// own lock); the write guard: AdoptSecurity and AdoptRecord, which change the block.
 class ListNodeData_FILEINFO : public ListNodeData {
 public:
     using Block = std::unique_ptr<std::uint8_t[]>;

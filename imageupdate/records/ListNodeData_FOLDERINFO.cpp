@@ -413,7 +413,10 @@ ListNodeData* ListNodeData_FOLDERINFO::FromStream(FILE* stream) noexcept
         // so the outer list stops instead of reading file records as records of its own.
         if (node->m_files->Load(stream) != 0)
             return nullptr;
-        for (ListNodeData* file = node->m_files->First(); file; file = node->m_files->Next()) {
+        SortedLinkList::Link* position = nullptr;
+        std::int32_t index = 0;
+        for (ListNodeData* file = node->m_files->FirstAt(position, index); file;
+             file = node->m_files->NextAt(position, index)) {
             if (!SortedLinkList_FILEINFO::AsFile(file))
                 return nullptr;
         }

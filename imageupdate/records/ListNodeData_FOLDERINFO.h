@@ -19,6 +19,9 @@ class ListNodeData_FILEINFO;
 class SortedLinkList_FILEINFO;
 class SortedLinkList_FOLDERINFO;
 
+// Readers at once, under the lock of the folder's list: the const calls, FindSubFolder, FindFile, FindFileByName,
+// FindFileByShortName, Files and SubFolders; the write guard: FirstSubFolder, NextSubFolder, TakeFirstFile,
+// FirstFile, NextFile (the shared cursors of the nested lists), AddFile, SortFiles and AdoptRecord.
 class ListNodeData_FOLDERINFO : public ListNodeData {
 public:
     using Block = std::unique_ptr<std::uint8_t[]>;

@@ -11,6 +11,7 @@
 
 namespace Tallis::ImageUpdate {
 
+// Readers at once, under the lock of the record's list: every call (the record never changes once built).
 class ListNodeData_GROUPINFO : public ListNodeData {
 public:
     static constexpr std::int32_t kTypeCode = 12;

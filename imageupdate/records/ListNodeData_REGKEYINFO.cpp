@@ -128,7 +128,15 @@ std::int32_t ListNodeData_REGKEYINFO::DataSize() const
 
 ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::FindValue(const wchar_t* name) const
 {
-    for (ListNodeData_REGVALUE* value = FirstValue(); value; value = NextValue()) {
+    if (!m_values)
+        return nullptr;
+    // A walk of its own: readers of the key's list look values up at once.
+    SortedLinkList::Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = m_values->FirstAt(position, index); node; node = m_values->NextAt(position, index)) {
+        ListNodeData_REGVALUE* value = AsValue(node);
+        if (!value)
+            break;
         const wchar_t* valueName = value->GetValueName();
         if (CompareTextsNoCase(valueName ? valueName : L"", name ? name : L"") == 0)
             return value;
@@ -136,12 +144,12 @@ ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::FindValue(const wchar_t* name) c
     return nullptr;
 }
 
-ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::FirstValue() const
+ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::FirstValue()
 {
     return m_values ? AsValue(m_values->First()) : nullptr;
 }
 
-ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::NextValue() const
+ListNodeData_REGVALUE* ListNodeData_REGKEYINFO::NextValue()
 {
     return m_values ? AsValue(m_values->Next()) : nullptr;
 }

@@ -11,6 +11,8 @@ namespace Tallis::ImageUpdate {
 
 class ListNodeData_REGVALUE;
 
+// Readers at once, under the lock of the key's list: the const calls (FindValue among them) and Values; the write
+// guard: FirstValue and NextValue, which move the value list's shared cursor.
 class ListNodeData_REGKEYINFO : public ListNodeData {
 public:
     static constexpr std::int32_t kTypeCode = 4;
@@ -36,8 +38,8 @@ public:
     std::int32_t DataSize() const override;
 
     virtual ListNodeData_REGVALUE* FindValue(const wchar_t* name) const;
-    virtual ListNodeData_REGVALUE* FirstValue() const;
-    virtual ListNodeData_REGVALUE* NextValue() const;
+    virtual ListNodeData_REGVALUE* FirstValue();
+    virtual ListNodeData_REGVALUE* NextValue();
 
     [[nodiscard]] std::int64_t DataSize64() const;
     [[nodiscard]] const wchar_t* Path() const noexcept;

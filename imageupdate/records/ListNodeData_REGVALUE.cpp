@@ -72,16 +72,18 @@ const std::uint8_t* ListNodeData_REGVALUE::NamePlace() const noexcept
     return m_record ? m_record + NameOffset(ValueDataSize()) : nullptr;
 }
 
-const wchar_t* ListNodeData_REGVALUE::GetValueName() const
+const wchar_t* ListNodeData_REGVALUE::GetValueName() const noexcept
 {
     if (m_cachedName)
         return m_cachedName.get();
-    const std::uint8_t* place = NamePlace();
-    if (!place)
-        return nullptr;
-    if (reinterpret_cast<std::uintptr_t>(place) % alignof(wchar_t) == 0)
-        return reinterpret_cast<const wchar_t*>(place);
+    return reinterpret_cast<const wchar_t*>(NamePlace());
+}
 
+void ListNodeData_REGVALUE::CopyUnalignedName()
+{
+    const std::uint8_t* place = NamePlace();
+    if (!place || m_cachedName || reinterpret_cast<std::uintptr_t>(place) % alignof(wchar_t) == 0)
+        return;
     KVO_LOG(LOG_ERROR, kNameUnit, L"Unaligned value name buffer!!!!");
     // The reader made sure that a NUL ends the name inside the record.
     std::size_t chars = 0;
@@ -91,7 +93,6 @@ const wchar_t* ListNodeData_REGVALUE::GetValueName() const
     std::memcpy(copy.get(), place, 2 * chars);
     copy[chars] = L'\0';
     m_cachedName = std::move(copy);
-    return m_cachedName.get();
 }
 
 std::int32_t ListNodeData_REGVALUE::TypeCode() const
@@ -181,6 +182,7 @@ ListNodeData* ListNodeData_REGVALUE::FromStream(FILE* stream) noexcept
             node->m_storage = std::move(block);
             node->m_record = node->m_storage.get();
         }
+        node->CopyUnalignedName();
         // Lets the list's FindByName find values by value name.
         node->SetName(node->GetValueName());
         return node.release();

@@ -9,6 +9,7 @@
 
 namespace Tallis::ImageUpdate {
 
+// Readers at once: every call (the aligned copy of a name at an odd address is made by the stream reader).
 class ListNodeData_REGVALUE : public ListNodeData {
 public:
     static constexpr std::int32_t kTypeCode = 5;
@@ -30,9 +31,9 @@ public:
     // Same data size, same registry type and, for a size other than 0, the same bytes.
     [[nodiscard]] virtual bool SameData(const ListNodeData_REGVALUE* other) const;
 
-    // The value name inside the record, or an aligned copy when the record places it at an odd
-    // address (logged once). None for a node without record.
-    [[nodiscard]] const wchar_t* GetValueName() const;
+    // The value name inside the record, or the aligned copy that the stream reader made when
+    // the record places it at an odd address (logged then). None for a node without record.
+    [[nodiscard]] const wchar_t* GetValueName() const noexcept;
 
     [[nodiscard]] const std::uint8_t* Record() const noexcept { return m_record; }
     [[nodiscard]] std::uint32_t State() const noexcept;
@@ -46,10 +47,12 @@ public:
 private:
     [[nodiscard]] std::uint32_t Field(std::size_t offset) const noexcept;
     [[nodiscard]] const std::uint8_t* NamePlace() const noexcept;
+    // Makes the aligned copy of a name at an odd address, before any reader can ask for it.
+    void CopyUnalignedName();
 
     std::unique_ptr<std::uint8_t[]> m_storage;
     std::uint8_t* m_record = nullptr;
-    mutable std::unique_ptr<wchar_t[]> m_cachedName;
+    std::unique_ptr<wchar_t[]> m_cachedName;
 };
 
 } // namespace Tallis::ImageUpdate

@@ -10,6 +10,7 @@ namespace Tallis::ImageUpdate {
 
 class SortedLinkList_STR;
 
+// Readers at once, under the lock of the node's table: the const calls; the write guard: SetUserData.
 class ListNodeData_STR : public ListNodeData {
 public:
     static constexpr std::int32_t kTypeCode = 1;

@@ -19,6 +19,9 @@ namespace {
 constexpr const wchar_t* kUnit = L"SortedLinkList";
 constexpr std::ptrdiff_t kInsertionSortBelow = 16;
 constexpr std::size_t kSaveBufferBytes = 1 << 20;
+// The index of a caller's walk that began on the chain: it stays there even when a reader's
+// search builds the view meanwhile.
+constexpr std::int32_t kChainWalk = INT32_MIN;
 
 using Link = SortedLinkList::Link;
 
@@ -85,6 +88,17 @@ void QuickSort(Link** view, std::ptrdiff_t lo, std::ptrdiff_t hi, bool descendin
     InsertionSort(view, lo, hi, descending);
 }
 
+class ExclusiveSection {
+public:
+    explicit ExclusiveSection(SRWLOCK& lock) noexcept : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~ExclusiveSection() { ReleaseSRWLockExclusive(&m_lock); }
+    ExclusiveSection(const ExclusiveSection&) = delete;
+    ExclusiveSection& operator=(const ExclusiveSection&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 } // namespace
 
 std::int32_t SortedLinkList::CompareNodes(const ListNodeData* a, const ListNodeData* b)
@@ -105,7 +119,7 @@ SortedLinkList::~SortedLinkList()
 
 void SortedLinkList::DropView() noexcept
 {
-    m_hasView = false;
+    m_hasView.store(false, std::memory_order_relaxed);
     m_orderKept = false;
     m_pending.clear();
     m_setAside.clear();
@@ -123,6 +137,15 @@ std::int32_t SortedLinkList::WalkRestoringIndex(Visit visit)
     }
     m_iterationIndex = remembered;
     return result;
+}
+
+template <typename Visit>
+void SortedLinkList::WalkOwnPosition(Visit visit)
+{
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = FirstAt(position, index); node; node = NextAt(position, index))
+        visit(node);
 }
 
 std::int32_t SortedLinkList::ForEach5(Callback5 callback, void* a1, void* a2, void* a3, void* a4, void* a5)
@@ -151,7 +174,7 @@ SortedLinkList::Link* SortedLinkList::LinkAtHead(ListNodeData* node) noexcept
     if (!link)
         return nullptr;
     if (!node->IsIncluded())
-        ++m_excludedCount;
+        m_excludedCount.fetch_add(1, std::memory_order_relaxed);
     node->AddRef();
     m_head = link;
     ++m_count;
@@ -170,11 +193,11 @@ bool SortedLinkList::InsertHead(ListNodeData* node)
 
 bool SortedLinkList::InsertHeadKeepingOrder(ListNodeData* node)
 {
-    const bool keep = m_hasView || m_orderKept;
+    const bool keep = HasSortedView() || m_orderKept;
     Link* link = LinkAtHead(node);
     if (!link)
         return false;
-    m_hasView = false;
+    m_hasView.store(false, std::memory_order_relaxed);
     if (!keep) {
         DropView();
         return true;
@@ -198,7 +221,7 @@ bool SortedLinkList::Append(ListNodeData* node)
     if (!link)
         return false;
     if (!node->IsIncluded())
-        ++m_excludedCount;
+        m_excludedCount.fetch_add(1, std::memory_order_relaxed);
     node->AddRef();
     m_tail->next = link;
     m_tail = link;
@@ -209,7 +232,10 @@ bool SortedLinkList::Append(ListNodeData* node)
 
 bool SortedLinkList::AddAll(SortedLinkList* other)
 {
-    for (ListNodeData* node = other->First(); node; node = other->Next()) {
+    // Its own walk of other, which others may be reading meanwhile.
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = other->FirstAt(position, index); node; node = other->NextAt(position, index)) {
         if (!InsertHead(node))
             return false;
     }
@@ -219,7 +245,12 @@ bool SortedLinkList::AddAll(SortedLinkList* other)
 bool SortedLinkList::Sort(std::int32_t mode, std::int32_t sortKey)
 {
     m_sortMode = mode;
-    m_hasView = false;
+    return BuildView(mode, sortKey);
+}
+
+bool SortedLinkList::BuildView(std::int32_t mode, std::int32_t sortKey)
+{
+    m_hasView.store(false, std::memory_order_relaxed);
     const bool descending = mode == kDescending;
     const bool extended = m_orderKept && !m_pending.empty() && mode == m_orderMode && sortKey == m_orderKey &&
                           InsertPendingIntoOrder(descending, sortKey);
@@ -233,7 +264,7 @@ bool SortedLinkList::Sort(std::int32_t mode, std::int32_t sortKey)
     m_orderKept = true;
     m_orderMode = mode;
     m_orderKey = sortKey;
-    m_hasView = true;
+    m_hasView.store(true, std::memory_order_release);
     return true;
 }
 
@@ -373,12 +404,17 @@ void SortedLinkList::MergeSetAside() noexcept
 
 bool SortedLinkList::EnsureViewForSearch()
 {
-    if (!m_hasView && m_count > kLinearSearchLimit) {
-        Sort(m_sortMode, 0);
-        if (!m_hasView)
+    if (HasSortedView())
+        return true;
+    if (m_count <= kLinearSearchLimit)
+        return false;
+    const ExclusiveSection building(m_viewBuild);
+    if (!HasSortedView()) {
+        BuildView(m_sortMode, 0);
+        if (!HasSortedView())
             KVO_LOG(LOG_WARN, kUnit, L"Find Node called on unsorted list with number of nodes %d!!", m_count);
     }
-    return m_hasView;
+    return HasSortedView();
 }
 
 SortedLinkList::Link* SortedLinkList::BinarySearch(const ListNodeData* key) const
@@ -473,10 +509,9 @@ std::int32_t SortedLinkList::WriteTextFile(const wchar_t* path)
 std::int32_t SortedLinkList::WriteText(FILE* stream)
 {
     std::int32_t visited = 0;
-    WalkRestoringIndex([&](ListNodeData* node) {
+    WalkOwnPosition([&](ListNodeData* node) {
         node->WriteText(stream);
         ++visited;
-        return std::int32_t(0);
     });
     return visited;
 }
@@ -484,10 +519,9 @@ std::int32_t SortedLinkList::WriteText(FILE* stream)
 std::int32_t SortedLinkList::LogAll()
 {
     std::int32_t visited = 0;
-    WalkRestoringIndex([&](ListNodeData* node) {
+    WalkOwnPosition([&](ListNodeData* node) {
         node->LogLine();
         ++visited;
-        return std::int32_t(0);
     });
     return visited;
 }
@@ -513,14 +547,15 @@ void SortedLinkList::RemoveAll()
 
 std::int32_t SortedLinkList::Save(FILE* stream)
 {
+    std::int32_t excluded = 0;
     if (m_recountOnSave) {
-        m_excludedCount = 0;
-        for (ListNodeData* node = First(); node; node = Next()) {
-            if (!node->IsIncluded())
-                ++m_excludedCount;
-        }
+        WalkOwnPosition([&](const ListNodeData* node) { excluded += node->IsIncluded() ? 0 : 1; });
+        // Readers saving at once all store the same count.
+        m_excludedCount.store(excluded, std::memory_order_relaxed);
+    } else {
+        excluded = m_excludedCount.load(std::memory_order_relaxed);
     }
-    const std::int32_t announced = m_count - m_excludedCount;
+    const std::int32_t announced = m_count - excluded;
     // A snapshot is saved as hundreds of thousands of small writes. With the runtime's 4 KiB
     // buffer every few records cost a system call (a slow one under Wine), so a stream that
     // nothing has touched yet gets a large buffer; the runtime owns it and frees it on fclose.
@@ -530,7 +565,9 @@ std::int32_t SortedLinkList::Save(FILE* stream)
     // node's own write too, and that one is checked.
     (void)WriteValue(stream, announced);
     std::int32_t written = 0;
-    for (ListNodeData* node = First(); node; node = Next()) {
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = FirstAt(position, index); node; node = NextAt(position, index)) {
         if (!node->IsIncluded())
             continue;
         (void)WriteValue(stream, node->TypeCode());
@@ -572,8 +609,7 @@ std::int32_t SortedLinkList::Load(FILE* stream)
 std::int64_t SortedLinkList::DataSize()
 {
     std::int64_t total = 0;
-    for (ListNodeData* node = First(); node; node = Next())
-        total += node->DataSize();
+    WalkOwnPosition([&](const ListNodeData* node) { total += node->DataSize(); });
     return total;
 }
 
@@ -599,7 +635,7 @@ ListNodeData* SortedLinkList::TakeFirst(bool remove)
 
 ListNodeData* SortedLinkList::First()
 {
-    if (m_hasView && m_count != 0) {
+    if (HasSortedView() && m_count != 0) {
         m_iterationIndex = 0;
         return ViewAt(0)->node;
     }
@@ -611,19 +647,20 @@ ListNodeData* SortedLinkList::First()
 
 ListNodeData* SortedLinkList::FirstAt(Link*& position, std::int32_t& index)
 {
-    if (m_hasView && m_count != 0) {
+    if (HasSortedView() && m_count != 0) {
         index = 0;
         return ViewAt(0)->node;
     }
     if (!m_head)
         return nullptr;
     position = m_head->next;
+    index = kChainWalk;
     return m_head->node;
 }
 
 ListNodeData* SortedLinkList::Next()
 {
-    if (m_hasView && m_count != 0) {
+    if (HasSortedView() && m_count != 0) {
         if (++m_iterationIndex < m_count)
             return ViewAt(std::size_t(m_iterationIndex))->node;
         m_iterationIndex = 0;
@@ -638,7 +675,7 @@ ListNodeData* SortedLinkList::Next()
 
 ListNodeData* SortedLinkList::NextAt(Link*& position, std::int32_t& index)
 {
-    if (m_hasView && m_count != 0) {
+    if (index != kChainWalk && HasSortedView() && m_count != 0) {
         if (index < 0)
             index = -1;
         if (++index < m_count)
@@ -656,7 +693,7 @@ ListNodeData* SortedLinkList::NextAt(Link*& position, std::int32_t& index)
 void SortedLinkList::Exclude(ListNodeData* node)
 {
     if (node && node->IsIncluded()) {
-        ++m_excludedCount;
+        m_excludedCount.fetch_add(1, std::memory_order_relaxed);
         node->MarkExcluded();
     }
 }

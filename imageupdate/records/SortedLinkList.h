@@ -5,6 +5,9 @@
 #include "ListLock.h"
 #include "ListNodeData.h"
 
+#include <windows.h>
+
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -12,6 +15,9 @@
 
 namespace Tallis::ImageUpdate {
 
+// Readers at once (ReadGuard): Find, FindByName, FirstAt/NextAt, WriteText, WriteTextFile, LogAll, Save, DataSize,
+// Count, GetName, HasSortedView, SortMode, ExcludedCount; the write guard: First, Next, TakeFirst, ForEach*,
+// InsertHead, Append, AddAll (a reader of the other list), Sort, Load, RemoveAll, Exclude, SetName, SetRecountOnSave.
 class SortedLinkList {
 public:
     // One membership of a node; callers of FirstAt/NextAt keep a pointer to one as their position.
@@ -75,9 +81,12 @@ public:
     [[nodiscard]] ListLock& Lock() noexcept { return m_lock; }
 
     // Inspection, for tests and diagnostics.
-    [[nodiscard]] bool HasSortedView() const noexcept { return m_hasView; }
+    [[nodiscard]] bool HasSortedView() const noexcept { return m_hasView.load(std::memory_order_acquire); }
     [[nodiscard]] std::int32_t SortMode() const noexcept { return m_sortMode; }
-    [[nodiscard]] std::int32_t ExcludedCount() const noexcept { return m_excludedCount; }
+    [[nodiscard]] std::int32_t ExcludedCount() const noexcept
+    {
+        return m_excludedCount.load(std::memory_order_relaxed);
+    }
 
     // The order of the sorted view: nodes of different type codes by type code, nodes of one
     // type by a.Compare(b). Exposed so that searches and tests use the very same order.
@@ -95,6 +104,8 @@ private:
     [[nodiscard]] Link* LinkAtHead(ListNodeData* node) noexcept;
     // Drops the view and the order kept for the next Sort.
     void DropView() noexcept;
+    // Sort without storing the mode, as a search under a read guard runs it.
+    bool BuildView(std::int32_t mode, std::int32_t sortKey);
     [[nodiscard]] bool SortFromChain(bool descending, std::int32_t sortKey);
     [[nodiscard]] bool InsertPendingIntoOrder(bool descending, std::int32_t sortKey);
     // Moves the links set aside by InsertPendingIntoOrder into m_order. Only operations that
@@ -104,11 +115,16 @@ private:
     [[nodiscard]] Link* ViewAt(std::size_t index) const noexcept;
     [[nodiscard]] Link* BinarySearch(const ListNodeData* key) const;
     [[nodiscard]] Link* BinarySearchName(const wchar_t* name) const;
+    // Builds the view a search wants. Readers may search at once: the first of them builds it
+    // under m_viewBuild while the others wait, instead of sorting the same arrays beside it.
     [[nodiscard]] bool EnsureViewForSearch();
     // Walks with First/Next, stops at the first negative result of visit, and puts the internal
     // iteration index back. Returns the last result (0 for an empty list).
     template <typename Visit>
     std::int32_t WalkRestoringIndex(Visit visit);
+    // Calls visit for every node, in the order of First/Next, with a position of its own.
+    template <typename Visit>
+    void WalkOwnPosition(Visit visit);
 
     std::unique_ptr<wchar_t[]> m_name;
     ListLock m_lock;
@@ -116,10 +132,12 @@ private:
     Link* m_head = nullptr;
     Link* m_cursor = nullptr;
     std::int32_t m_count = 0;
-    std::int32_t m_excludedCount = 0;
-    // The links in sorted order; the sorted view while m_hasView is set.
+    // Save with the recount flag stores its count here, also when readers save at once.
+    std::atomic<std::int32_t> m_excludedCount{0};
+    // The links in sorted order; the sorted view while m_hasView is set. A search may set
+    // m_hasView under a read guard (EnsureViewForSearch): it is published after the view.
     std::vector<Link*> m_order;
-    bool m_hasView = false;
+    std::atomic<bool> m_hasView{false};
     std::int32_t m_iterationIndex = 0;
     std::int32_t m_sortMode = kAscending;
     std::uint8_t m_recountOnSave = 0;
@@ -140,6 +158,8 @@ private:
     std::int32_t m_orderKey = 0;
     std::vector<Link*> m_pending;
     std::vector<SetAside> m_setAside;
+    // Last: the fields that searches read keep their places.
+    SRWLOCK m_viewBuild = SRWLOCK_INIT;
 };
 
 } // namespace Tallis::ImageUpdate

@@ -24,7 +24,10 @@ ListNodeData_FILEINFO* SortedLinkList_FILEINFO::FindFileByName(const wchar_t* na
 
 ListNodeData_FILEINFO* SortedLinkList_FILEINFO::FindFileByShortName(const wchar_t* shortName)
 {
-    for (ListNodeData* node = First(); node; node = Next()) {
+    // A walk of its own: readers look files up at once.
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = FirstAt(position, index); node; node = NextAt(position, index)) {
         ListNodeData_FILEINFO* file = AsFile(node);
         if (!file)
             break;

@@ -5,6 +5,8 @@
 
 namespace Tallis::ImageUpdate {
 
+// Readers at once: FindFile, FindFileByName, FindFileByShortName and the reader calls of SortedLinkList; the write
+// guard: TakeFirstFile, FirstFile, NextFile (the shared cursor) and the writer calls of SortedLinkList.
 class SortedLinkList_FILEINFO : public SortedLinkList {
 public:
     SortedLinkList_FILEINFO() = default;

@@ -40,7 +40,10 @@ ListNodeData_FILEINFO* SortedLinkList_FOLDERINFO::FindFileInFolder(const ListNod
 {
     if (!keyFolder)
         return nullptr;
-    for (ListNodeData* node = First(); node; node = Next()) {
+    // Walks of their own here and below: readers look folders up at once.
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = FirstAt(position, index); node; node = NextAt(position, index)) {
         ListNodeData_FOLDERINFO* folder = AsFolder(node);
         if (!folder)
             break;
@@ -139,7 +142,9 @@ ListNodeData_FOLDERINFO* SortedLinkList_FOLDERINFO::FindParentFolder(const wchar
 
 ListNodeData_FOLDERINFO* SortedLinkList_FOLDERINFO::FindFolderByShortName(const wchar_t* shortName)
 {
-    for (ListNodeData* node = First(); node; node = Next()) {
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = FirstAt(position, index); node; node = NextAt(position, index)) {
         ListNodeData_FOLDERINFO* folder = AsFolder(node);
         if (!folder)
             break;

@@ -9,6 +9,9 @@ namespace Tallis::ImageUpdate {
 
 class ListNodeData_FILEINFO;
 
+// Readers at once: every Find* call, SplitAndFindFile, LookupFolder (it shortens the caller's text only) and the
+// reader calls of SortedLinkList; the write guard: InsertHead, TakeFirstFolder, FirstFolder, NextFolder (the shared
+// cursor) and the writer calls of SortedLinkList.
 class SortedLinkList_FOLDERINFO : public SortedLinkList {
 public:
     SortedLinkList_FOLDERINFO() = default;

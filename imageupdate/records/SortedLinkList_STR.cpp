@@ -93,7 +93,10 @@ std::int32_t SortedLinkList_STR::AppendText(const wchar_t* text)
 
 bool SortedLinkList_STR::MergeFrom(SortedLinkList_STR* other)
 {
-    for (ListNodeData* node = other->First(); node; node = other->Next()) {
+    // Its own walk of other, which others may be reading meanwhile.
+    Link* position = nullptr;
+    std::int32_t index = 0;
+    for (ListNodeData* node = other->FirstAt(position, index); node; node = other->NextAt(position, index)) {
         const ListNodeData_STR* text = AsString(node);
         if (!text)
             break;

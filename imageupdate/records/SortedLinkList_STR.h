@@ -8,6 +8,8 @@
 
 namespace Tallis::ImageUpdate {
 
+// Readers at once: FindText, TextForId, FindNode and the reader calls of SortedLinkList; the write guard: Intern,
+// AppendText, MergeFrom (a reader of the other table) and the writer calls of SortedLinkList.
 class SortedLinkList_STR : public SortedLinkList {
 public:
     SortedLinkList_STR() = default;

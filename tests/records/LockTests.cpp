@@ -1,4 +1,5 @@
 #include "FailingAllocation.h"
+#include "FiveReaders.h"
 #include "ListNodeData_FILEINFO.h"
 #include "ListNodeData_STR.h"
 #include "SortedLinkList.h"
@@ -241,6 +242,33 @@ TEST(ListLock, ReadersLookingUpIdsAtOnceEachFindTheirText)
     for (std::thread& reader : readers)
         reader.join();
     EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(ListLock, ReadersSearchingTextsAtOnceAgreeAndBuildTheViewOnce)
+{
+    SortedLinkList_STR table;
+    std::vector<std::wstring> texts;
+    for (int i = 0; i < 300; ++i) {
+        wchar_t text[48];
+        _snwprintf(text, 48, L"O:BAG:SYD:(A;;FA;;;S-1-5-21-%d)", 7000 + i);
+        table.Intern(text, true);
+        // Asked for in another letter case.
+        texts.push_back(std::wstring(L"o:bag:syd:") + (text + 10));
+    }
+    const std::size_t present = texts.size();
+    texts.insert(texts.end(), {L"O:BAG:SYD:(A;;FA;;;S-1-5-21-6999)", L"D:"});
+    // A text interned after the answers were taken leaves the table without its view: the
+    // readers' first searches find none.
+    const auto addText = [&] {
+        table.Intern(L"O:SYG:SYD:(A;;GA;;;WD)", true);
+        ASSERT_FALSE(table.HasSortedView());
+    };
+    kvotest::ExpectFiveReadersAgree<const wchar_t*>(table.Lock(), present, texts.size(), [&](std::size_t q) {
+        const ListNodeData_STR* node = table.FindNode(texts[q].c_str());
+        const wchar_t* text = table.FindText(texts[q].c_str());
+        return node && node->Text() == text && table.TextForId(node->Id()) == text ? text : nullptr;
+    }, 10, addText);
+    EXPECT_TRUE(table.HasSortedView());
 }
 
 TEST(ListLock, AdoptSecurityGivesTheReadUnitBackWhenItsCopyFails)

@@ -219,6 +219,26 @@ TEST_F(SortedLinkListTest, CallerHeldWalksRunSideBySide)
     }
 }
 
+TEST_F(SortedLinkListTest, ACallerHeldWalkStaysOnTheChainWhenASearchBuildsTheView)
+{
+    // Another reader's search may sort the list in the middle of a walk that began on the chain.
+    SortedLinkList list;
+    std::vector<int> keys = Shuffled(20);
+    Fill(list, keys);
+    SortedLinkList::Link* position = nullptr;
+    std::int32_t index = 0;
+    std::vector<int> walked;
+    for (ListNodeData* node = list.FirstAt(position, index); node; node = list.NextAt(position, index)) {
+        walked.push_back(static_cast<CountingNode*>(node)->Key());
+        if (walked.size() == 10) {
+            CountingNode key(3);
+            ASSERT_NE(list.Find(&key), nullptr);
+            ASSERT_TRUE(list.HasSortedView());
+        }
+    }
+    EXPECT_EQ(walked, std::vector<int>(keys.rbegin(), keys.rend()));
+}
+
 TEST_F(SortedLinkListTest, ForEachStopsAtNegativeResultAndRestoresTheIndex)
 {
     SortedLinkList list;

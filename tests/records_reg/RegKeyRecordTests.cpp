@@ -1,3 +1,4 @@
+#include "FiveReaders.h"
 #include "ListNodeData_FILEIDMAP.h"
 #include "ListNodeData_REGKEYINFO.h"
 #include "ListNodeData_REGVALUE.h"
@@ -6,6 +7,10 @@
 #include "RegTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace Tallis::ImageUpdate;
 using regtest::KeyEntry;
@@ -231,6 +236,61 @@ TEST_F(RegKeyRecord, ModestNestingIsReadButDeepNestingIsRefusedWithoutCrashing)
     SortedLinkList list;
     EXPECT_EQ(LoadBytes(list, deep), -1);
     EXPECT_EQ(list.Count(), 0);
+}
+
+// Keys of a registry snapshot with up to 250 values each, an unnamed value among them.
+class RegKeyReaders : public regtest::RecordFixture {
+protected:
+    void SetUp() override
+    {
+        std::vector<std::string> entries;
+        for (int k = 0; k < 8; ++k) {
+            std::vector<Value> values{Value{L"", 1, regtest::Utf16(L"default")}};
+            for (int v = 0; v < 40 + 30 * k; ++v)
+                values.push_back(Value{L"Setting" + std::to_wstring(1000 + v), 4, U32(std::uint32_t(v))});
+            entries.push_back(KeyEntry(L"\\Software\\Korvane\\Layer" + std::to_wstring(k), values));
+        }
+        ASSERT_EQ(LoadBytes(list, ListStream(entries)), 0);
+        std::vector<std::pair<ListNodeData_REGKEYINFO*, std::wstring>> absent;
+        for (ListNodeData* node = list.First(); node; node = list.Next()) {
+            auto* key = static_cast<ListNodeData_REGKEYINFO*>(node);
+            const int count = key->Values()->Count();
+            for (int v = 0; v < count; v += 7)
+                queries.emplace_back(key, v ? L"setting" + std::to_wstring(999 + v) : L"");
+            absent.emplace_back(key, L"Setting" + std::to_wstring(1000 + count));
+            absent.emplace_back(key, L"Layer");
+        }
+        present = queries.size();
+        queries.insert(queries.end(), absent.begin(), absent.end());
+    }
+
+    SortedLinkList list;
+    std::vector<std::pair<ListNodeData_REGKEYINFO*, std::wstring>> queries;
+    std::size_t present = 0;
+};
+
+TEST_F(RegKeyReaders, FindValueAndTheListSearches)
+{
+    kvotest::ExpectFiveReadersAgree<ListNodeData_REGVALUE*>(list.Lock(), present, queries.size(), [&](std::size_t q) {
+        const auto& [key, name] = queries[q];
+        ListNodeData_REGVALUE* found = key->FindValue(name.c_str());
+        const bool agree = found && key->Values()->FindByName(name.c_str()) == found && list.Find(key) == key;
+        return agree ? found : nullptr;
+    }, 20);
+}
+
+TEST_F(RegKeyReaders, DumpsAndSizes)
+{
+    kvotest::ExpectFiveReadersAgree<std::string>(list.Lock(), 2, 2, [&](std::size_t q) -> std::string {
+        if (q == 1) {
+            std::string sizes = std::to_string(list.DataSize());
+            for (const auto& [key, name] : queries)
+                sizes += " " + std::to_string(key->DataSize64());
+            return sizes;
+        }
+        const std::wstring path = scratch / (L"dump" + std::to_wstring(GetCurrentThreadId()));
+        return list.WriteTextFile(path.c_str()) > 0 ? kvotest::ReadFileBytes(path) : "";
+    }, 4);
 }
 
 } // namespace
