@@ -1,7 +1,7 @@
 #pragma once
 // Timing shared by the record benchmarks: medians of a few runs, and Save and Load of a list
 // set against plain buffered writes and reads of the same bytes.
-#include "TestSupport.h"
+#include "BenchFiles.h"
 #include "UniqueHandles.h"
 
 #include <algorithm>
@@ -43,7 +43,7 @@ void TimeSaveAndLoad(SourceList& source, const std::wstring& listPath, const std
         if (saved != 0)
             std::printf("Save failed\n");
 
-        bytes = kvotest::ReadFileBytes(listPath);
+        bytes = ReadBytes(listPath);
         start = Clock::now();
         Tallis::ImageUpdate::unique_file plainOut(_wfopen(plainPath.c_str(), L"wb"));
         fwrite(bytes.data(), 1, bytes.size(), plainOut.get());

@@ -2,7 +2,7 @@
 // The benchmark tree of the collection benchmarks: 2,000 files over 64 folders up to 5 levels deep,
 // 20 of about 5 MiB and the rest 1 to 100 KiB, about 200 MB in all. Random bytes, or log-like text
 // that deflate shrinks.
-#include "TestSupport.h"
+#include "BenchFiles.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,8 +43,7 @@ inline unsigned long long MakeBenchTree(const std::wstring& root, bool text = fa
     for (int i = 0; i < kTreeFiles; ++i) {
         const size_t size = i % 100 == 0 ? size_t(5) << 20 : 1024 + (seed = seed * 1103515245u + 12345u) % (99 * 1024);
         const std::string content = block.substr(size_t(i) % 4096, size);
-        kvotest::WriteFileBytes(folders[size_t(i) % folders.size()] + L"\\file" + std::to_wstring(i) + L".log",
-                                content);
+        WriteBytes(folders[size_t(i) % folders.size()] + L"\\file" + std::to_wstring(i) + L".log", content);
         total += content.size();
     }
     return total;

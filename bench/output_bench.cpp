@@ -4,7 +4,6 @@
 #include "FileSystem.h"
 #include "ResultFile.h"
 #include "BenchTree.h"
-#include "TestSupport.h"
 #include "ZipArchive.h"
 
 #include <algorithm>
@@ -23,7 +22,7 @@ namespace {
 constexpr int kRuns = 3;
 
 
-int Measure(const kvotest::ScratchFolder& scratch, bool text)
+int Measure(const ScratchRoot& scratch, bool text)
 {
     const std::wstring source = scratch / (text ? L"source-text" : L"source-random");
     const unsigned long long bytes = MakeBenchTree(source, text);
@@ -36,9 +35,10 @@ int Measure(const kvotest::ScratchFolder& scratch, bool text)
         const std::wstring archive = target + L".zip";
         DWORD copyError = 0, resultError = 0, zipError = 0;
         copy.push_back(TimeAction([&] { copyError = CopyFolderTree(source.c_str(), target.c_str(), true); }));
-        RunResult run_;
-        run_.machine = ReadMachineFacts();
-        result.push_back(TimeAction([&] { resultError = WriteResultFile(run_, target.c_str()); }));
+        RunRecord record;
+        record.machine = ReadMachineFacts();
+        record.outputFolder = target;
+        result.push_back(TimeAction([&] { resultError = WriteResultFile(RunRequest{}, record); }));
         zip.push_back(TimeAction([&] {
             ZipArchiveReport report;
             zipError = CreateZipArchive(target.c_str(), archive.c_str(), report);
@@ -47,9 +47,9 @@ int Measure(const kvotest::ScratchFolder& scratch, bool text)
             std::printf("failed: copy %lu, result file %lu, archive %lu\n", copyError, resultError, zipError);
             return 1;
         }
-        zipBytes = kvotest::ReadFileBytes(archive).size();
-        kvotest::RemoveTree(target);
-        kvotest::RemoveTree(archive);
+        zipBytes = ReadBytes(archive).size();
+        (void)RemoveFolderTree(target.c_str());
+        DeleteFileW(archive.c_str());
     }
     const double c = MedianOf(copy), r = MedianOf(result), z = MedianOf(zip);
     std::printf("median of %d runs: copy %.3f s, result file %.3f s, archive %.3f s (%.1f MB)\n", kRuns, c, r, z,
@@ -63,9 +63,9 @@ int Measure(const kvotest::ScratchFolder& scratch, bool text)
 
 int main()
 {
-    kvotest::ScratchFolder scratch(L"bench-output");
+    ScratchRoot scratch(L"output");
     if (const int failed = Measure(scratch, false))
         return failed;
-    kvotest::RemoveTree(scratch / L"source-random");
+    (void)RemoveFolderTree((scratch / L"source-random").c_str());
     return Measure(scratch, true);
 }

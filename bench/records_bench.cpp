@@ -6,7 +6,6 @@
 #include "ListNodeData_STR.h"
 #include "SortedLinkList.h"
 #include "SortedLinkList_STR.h"
-#include "TestSupport.h"
 #include "TextCollation.h"
 
 #include <cstdint>
@@ -42,7 +41,7 @@ int main(int argc, char** argv)
     if (internCounts.empty())
         internCounts = {kInternTexts, 2 * kInternTexts};
 
-    kvotest::ScratchFolder scratch(L"records-bench");
+    ScratchRoot scratch(L"records-bench");
     const std::wstring listPath = scratch / L"list.bin";
     const std::wstring plainPath = scratch / L"plain.bin";
 

@@ -6,7 +6,6 @@
 #include "ListNodeData_FILEINFO.h"
 #include "ListNodeData_FOLDERINFO.h"
 #include "SortedLinkList_FOLDERINFO.h"
-#include "TestSupport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -67,7 +66,7 @@ ListNodeData_FILEINFO* MakeFile(const std::wstring& name, int i)
 
 int main()
 {
-    kvotest::ScratchFolder scratch(L"records-fs-bench");
+    ScratchRoot scratch(L"records-fs-bench");
     const std::wstring listPath = scratch / L"folders.bin";
     const std::wstring plainPath = scratch / L"plain.bin";
 

@@ -5,6 +5,7 @@
 #include "DiagnosticLog.h"
 #include "FileHash.h"
 #include "FileSystem.h"
+#include "HiddenProcesses.h"
 #include "PathBuilder.h"
 #include "PrivateSecurity.h"
 #include "SystemDirectory.h"
@@ -24,9 +25,6 @@ static_assert(CWindowsOSLogs::kScriptResourceId == IDR_OSSTATS_SCRIPT);
 namespace {
 
 constexpr const wchar_t* kLogUnit = L"WSOSLogs";
-// After the job was ended, how long to let its processes go before the script file is deleted.
-constexpr DWORD kTerminationWaitMs = 5000;
-
 std::atomic<LocalTimeFn> g_localTimeSource{nullptr};
 
 SYSTEMTIME CurrentLocalTime() noexcept
@@ -117,99 +115,6 @@ unique_hfile HoldForReading(const wchar_t* path) noexcept
         KVO_LOG(LOG_ERROR, kLogUnit, L"The script %s could not be held open, Error:%d", path, int(error));
     }
     return file;
-}
-
-// A job that ends the script's whole process tree on timeout, and with the collector's last handle.
-unique_handle CreateKillOnCloseJob() noexcept
-{
-    unique_handle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_WARN, kLogUnit, L"CreateJobObject failed, Error:%d", int(error));
-        return job;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_WARN, kLogUnit, L"SetInformationJobObject failed, Error:%d", int(error));
-    }
-    return job;
-}
-
-// Ends the script's processes: the whole job when the process is in it, else the process alone.
-void EndScriptProcesses(HANDLE job, HANDLE process) noexcept
-{
-    if (job ? !TerminateJobObject(job, ERROR_TIMEOUT) : !TerminateProcess(process, ERROR_TIMEOUT)) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"Failed to end the OS log script, Error:%d", int(error));
-        return;
-    }
-    WaitForSingleObject(process, kTerminationWaitMs);
-}
-
-// Starts cmd.exe from the system directory with the command line, in the private folder, on the
-// collector's desktop (or the current one), and waits for its end.
-INT32 RunScript(std::wstring& commandLine, const std::wstring& currentFolder, bool onOwnDesktop, DWORD timeoutMs)
-{
-    const std::wstring interpreter = SystemProgramPath(L"cmd.exe");
-    if (interpreter.empty()) {
-        KVO_LOG(LOG_ERROR, kLogUnit, L"The system directory is unknown: cmd.exe cannot be started");
-        return 0;
-    }
-    wchar_t desktopName[32];
-    wcscpy(desktopName, CWindowsOSLogs::kDesktopName);
-    STARTUPINFOW startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    if (onOwnDesktop)
-        startup.lpDesktop = desktopName;
-
-    unique_handle job = CreateKillOnCloseJob();
-    // Suspended, so that nothing the script starts can escape the job before it is assigned.
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(interpreter.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        currentFolder.c_str(), &startup, &started)) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"CreateProcess failed for %s (%s), Error:%d", interpreter.c_str(),
-                commandLine.c_str(), int(error));
-        return 0;
-    }
-    unique_handle process(started.hProcess);
-    unique_handle thread(started.hThread);
-
-    if (job && !AssignProcessToJobObject(job.get(), process.get())) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_WARN, kLogUnit, L"AssignProcessToJobObject failed, Error:%d; only the script's own process "
-                L"can be ended on timeout", int(error));
-        job.reset();
-    }
-    if (ResumeThread(thread.get()) == DWORD(-1)) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"ResumeThread failed, Error:%d", int(error));
-        EndScriptProcesses(job.get(), process.get());
-        return 0;
-    }
-    KVO_LOG(LOG_INFO, kLogUnit, L"Started the OS log script, process %d: %s", int(started.dwProcessId),
-            commandLine.c_str());
-
-    const DWORD waited = WaitForSingleObject(process.get(), timeoutMs);
-    if (waited == WAIT_OBJECT_0) {
-        DWORD exitCode = 0;
-        GetExitCodeProcess(process.get(), &exitCode);
-        KVO_LOG(LOG_INFO, kLogUnit, L"The OS log script ended with exit code %d", int(exitCode));
-        return 1;
-    }
-    if (waited == WAIT_TIMEOUT) {
-        KVO_LOG(LOG_ERROR, kLogUnit, L"The OS log script did not end within %u ms; ending it and every process "
-                L"it started", unsigned(timeoutMs));
-    } else {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_ERROR, kLogUnit, L"Waiting for the OS log script failed (%u), Error:%d", unsigned(waited),
-                int(error));
-    }
-    EndScriptProcesses(job.get(), process.get());
-    return 0;
 }
 
 // Only what this run wrote is run: a script that someone left in the temporary folder, which
@@ -382,14 +287,15 @@ INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*
         KVO_LOG(LOG_INFO, kLogUnit, L"Wrote a copy of %s (SHA-256 %s) to %s", m_script.path.c_str(),
                 m_script.sha256.c_str(), script.GetPath());
 
-    std::wstring commandLine = CommandLineFor(script.GetPath(), FormatCutoffDate(CurrentLocalTime()));
-    unique_hdesk desktop(CreateDesktopW(kDesktopName, nullptr, nullptr, 0, DESKTOP_CREATEWINDOW, nullptr));
-    if (!desktop) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_WARN, kLogUnit, L"CreateDesktop %s failed, Error:%d; the script runs on the current desktop",
-                kDesktopName, int(error));
+    const std::wstring interpreter = SystemProgramPath(L"cmd.exe");
+    if (interpreter.empty()) {
+        KVO_LOG(LOG_ERROR, kLogUnit, L"The system directory is unknown: cmd.exe cannot be started");
+        return 0;
     }
-    const INT32 result = RunScript(commandLine, folder.Path(), desktop.is_valid(), m_timeoutMs);
-    desktop.reset();
-    return result;
+    HiddenProcesses processes(kDesktopName, m_timeoutMs, kLogUnit);
+    DWORD exitCode = 0;
+    const HiddenProcesses::Ended ended =
+        processes.Run(interpreter, CommandLineFor(script.GetPath(), FormatCutoffDate(CurrentLocalTime())),
+                      folder.Path(), L"the OS log script", exitCode);
+    return ended == HiddenProcesses::Ended::Normally ? 1 : 0;
 }

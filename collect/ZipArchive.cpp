@@ -415,72 +415,11 @@ public:
         entry.offset = m_writer.Position();
         if (const DWORD error = m_writer.Append(LocalHeader(entry)))
             return {0, error};
-
-        uint64_t done = 0;
-        uLong crc = crc32(0, nullptr, 0);
-        uint64_t compressed = 0;
-        z_stream& z = m_deflate.stream;
-        if (entry.method == kMethodDeflated)
-            deflateReset(&z);
-        for (;;) {
-            done += read;
-            crc = crc32(crc, m_block.get(), uInt(read));
-            // A file that shrank ends early: it is packed as far as it reaches.
-            const bool last = read == 0 || done >= size;
-            if (entry.method == kMethodDeflated) {
-                z.next_in = m_block.get();
-                z.avail_in = uInt(read);
-                int status;
-                do {
-                    z.next_out = m_out.get();
-                    z.avail_out = uInt(kOutBlock);
-                    status = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-                    if (status == Z_STREAM_ERROR)
-                        return {0, ERROR_INVALID_DATA};
-                    const size_t produced = kOutBlock - z.avail_out;
-                    compressed += produced;
-                    if (const DWORD error = m_writer.Append(m_out.get(), produced))
-                        return {0, error};
-                } while (z.avail_out == 0);
-                if (last && status != Z_STREAM_END)
-                    return {0, ERROR_INVALID_DATA};
-            } else {
-                compressed += read;
-                if (const DWORD error = m_writer.Append(m_block.get(), read))
-                    return {0, error};
-            }
-            if (last)
-                break;
-            read = 0;
-            if (!ReadFile(file.get(), m_block.get(), DWORD(std::min<uint64_t>(kReadBlock, size - done)), &read,
-                          nullptr)) {
-                const DWORD error = GetLastError();
-                m_writer.Rewind(entry.offset);
-                return {error, 0};
-            }
-        }
-
-        entry.crc = uint32_t(crc);
-        entry.size = done;
-        entry.compressed = compressed;
-        if (!entry.zip64Local && (NeedsZip64(entry.size) || NeedsZip64(entry.compressed)))
-            return {0, ERROR_ARITHMETIC_OVERFLOW};
-        BYTE sizes[16];
-        Store32(sizes, entry.crc);
-        if (const DWORD error = m_writer.Patch(entry.offset + kLocalCrcOffset, sizes, 4))
+        const PackResult body = WriteBody(file.get(), size, read, entry);
+        if (body.readError != 0 || body.writeError != 0)
+            return body;
+        if (const DWORD error = PatchLocalHeader(entry))
             return {0, error};
-        if (entry.zip64Local) {
-            Store64(sizes, entry.size);
-            Store64(sizes + 8, entry.compressed);
-            if (const DWORD error =
-                    m_writer.Patch(entry.offset + kLocalHeaderBytes + entry.name.size() + 4, sizes, 16))
-                return {0, error};
-        } else {
-            Store32(sizes, uint32_t(entry.compressed));
-            Store32(sizes + 4, uint32_t(entry.size));
-            if (const DWORD error = m_writer.Patch(entry.offset + kLocalCrcOffset + 4, sizes, 8))
-                return {0, error};
-        }
         m_report.bytesPacked += entry.size;
         m_entries.push_back(std::move(entry));
         return {};
@@ -529,6 +468,83 @@ public:
     }
 
 private:
+    // Deflates (or stores) the data from the block already read on, and sets the entry's CRC and
+    // sizes. A read that fails drops the entry by rewinding to its header.
+    PackResult WriteBody(HANDLE file, uint64_t size, DWORD read, CentralEntry& entry)
+    {
+        uint64_t done = 0;
+        uLong crc = crc32(0, nullptr, 0);
+        uint64_t compressed = 0;
+        if (entry.method == kMethodDeflated)
+            deflateReset(&m_deflate.stream);
+        for (;;) {
+            done += read;
+            crc = crc32(crc, m_block.get(), uInt(read));
+            // A file that shrank ends early: it is packed as far as it reaches.
+            const bool last = read == 0 || done >= size;
+            const DWORD error = entry.method == kMethodDeflated ? Deflate(read, last, compressed) : Store(read, compressed);
+            if (error != 0)
+                return {0, error};
+            if (last)
+                break;
+            read = 0;
+            if (!ReadFile(file, m_block.get(), DWORD(std::min<uint64_t>(kReadBlock, size - done)), &read, nullptr)) {
+                const DWORD readError = GetLastError();
+                m_writer.Rewind(entry.offset);
+                return {readError, 0};
+            }
+        }
+        entry.crc = uint32_t(crc);
+        entry.size = done;
+        entry.compressed = compressed;
+        if (!entry.zip64Local && (NeedsZip64(entry.size) || NeedsZip64(entry.compressed)))
+            return {0, ERROR_ARITHMETIC_OVERFLOW};
+        return {};
+    }
+
+    DWORD Deflate(DWORD read, bool last, uint64_t& compressed)
+    {
+        z_stream& z = m_deflate.stream;
+        z.next_in = m_block.get();
+        z.avail_in = uInt(read);
+        int status;
+        do {
+            z.next_out = m_out.get();
+            z.avail_out = uInt(kOutBlock);
+            status = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            if (status == Z_STREAM_ERROR)
+                return ERROR_INVALID_DATA;
+            const size_t produced = kOutBlock - z.avail_out;
+            compressed += produced;
+            if (const DWORD error = m_writer.Append(m_out.get(), produced))
+                return error;
+        } while (z.avail_out == 0);
+        return last && status != Z_STREAM_END ? DWORD(ERROR_INVALID_DATA) : DWORD(0);
+    }
+
+    DWORD Store(DWORD read, uint64_t& compressed)
+    {
+        compressed += read;
+        return m_writer.Append(m_block.get(), read);
+    }
+
+    // The local header went out before the data: its CRC and sizes are written now.
+    DWORD PatchLocalHeader(const CentralEntry& entry)
+    {
+        BYTE sizes[16];
+        Store32(sizes, entry.crc);
+        if (const DWORD error = m_writer.Patch(entry.offset + kLocalCrcOffset, sizes, 4))
+            return error;
+        if (entry.zip64Local) {
+            Store64(sizes, entry.size);
+            Store64(sizes + 8, entry.compressed);
+            return m_writer.Patch(entry.offset + kLocalHeaderBytes + entry.name.size() + 4, sizes, 16);
+        }
+        Store32(sizes, uint32_t(entry.compressed));
+        Store32(sizes + 4, uint32_t(entry.size));
+        return m_writer.Patch(entry.offset + kLocalCrcOffset + 4, sizes, 8);
+    }
+
     static constexpr size_t kOutBlock = 256u << 10;
     ZipWriter& m_writer;
     ZipArchiveReport& m_report;

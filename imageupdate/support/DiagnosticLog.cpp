@@ -114,6 +114,48 @@ void EnsureLock() noexcept
     InitOnceExecuteOnce(&g_lockOnce, CreateLock, nullptr, nullptr);
 }
 
+// "[LEVEL][MM-DD-YYYY hh:mm:ss]Unit           [0085] "
+void FormatHeader(wchar_t (&header)[kHeaderChars], int level, const SYSTEMTIME& now, const wchar_t* sourceUnit,
+                  int line) noexcept
+{
+    wchar_t timeText[kHeaderChars];
+    _snwprintf(timeText, kHeaderChars, L"%02d-%02d-%d %02d:%02d:%02d", now.wMonth, now.wDay, now.wYear, now.wHour,
+               now.wMinute, now.wSecond);
+    timeText[kHeaderChars - 1] = L'\0';
+    _snwprintf(header, kHeaderChars, L"[%s][%s]%-15.12s[%04d] ", LevelName(level), timeText,
+               AfterLastBackslash(sourceUnit), line);
+    header[kHeaderChars - 1] = L'\0';
+}
+
+// The error log first (error entries only), then the full log (all but debug entries); a full log
+// that cannot be opened gets the entry on the debugger output instead.
+void WriteEntry(int level, const wchar_t* header, const wchar_t* message) noexcept
+{
+    wchar_t fileLine[kHeaderChars + kMessageChars + 2];
+    _snwprintf(fileLine, sizeof fileLine / sizeof fileLine[0], L"%s%s\n", header, message);
+    fileLine[sizeof fileLine / sizeof fileLine[0] - 1] = L'\0';
+    if (level == LOG_ERROR) {
+        if (FILE* file = OpenLog(g_errorName)) {
+            fputws(fileLine, file);
+            fclose(file);
+        }
+    }
+    if (level == LOG_DEBUG)
+        return;
+    if (FILE* file = OpenLog(g_fullName)) {
+        fputws(fileLine, file);
+        fclose(file);
+        return;
+    }
+    DebugOut(L"Failed to open the log file ");
+    DebugOut(g_fullName);
+    DebugOut(L"  ");
+    DebugOut(L"\n");
+    DebugOut(header);
+    DebugOut(message);
+    DebugOut(L"\n");
+}
+
 } // namespace
 
 void SetDebugOutputForTest(DebugOutputFn sink) noexcept
@@ -159,53 +201,21 @@ int LogMessage(int level, int line, const wchar_t* sourceUnit, const wchar_t* fo
 
     SYSTEMTIME now;
     GetLocalTime(&now);
-    wchar_t timeText[kHeaderChars];
-    _snwprintf(timeText, kHeaderChars, L"%02d-%02d-%d %02d:%02d:%02d", now.wMonth, now.wDay, now.wYear, now.wHour,
-               now.wMinute, now.wSecond);
-    timeText[kHeaderChars - 1] = L'\0';
-
     wchar_t message[kMessageChars];
     va_list args;
     va_start(args, format);
     _vsnwprintf(message, kMessageChars - 1, format ? format : L"", args);
     va_end(args);
     message[kMessageChars - 1] = L'\0';
-
     wchar_t header[kHeaderChars];
-    _snwprintf(header, kHeaderChars, L"[%s][%s]%-15.12s[%04d] ", LevelName(level), timeText,
-               AfterLastBackslash(sourceUnit), line);
-    header[kHeaderChars - 1] = L'\0';
+    FormatHeader(header, level, now, sourceUnit, line);
 
     DebugOut(header);
     DebugOut(message);
     DebugOut(L"\n");
-
-    wchar_t fileLine[kHeaderChars + kMessageChars + 2];
-    _snwprintf(fileLine, sizeof fileLine / sizeof fileLine[0], L"%s%s\n", header, message);
-    fileLine[sizeof fileLine / sizeof fileLine[0] - 1] = L'\0';
-
     if (level == LOG_ERROR && g_errorObserver)
         g_errorObserver(g_errorObserverContext, now, AfterLastBackslash(sourceUnit), message);
-    if (level == LOG_ERROR) {
-        if (FILE* file = OpenLog(g_errorName)) {
-            fputws(fileLine, file);
-            fclose(file);
-        }
-    }
-    if (level != LOG_DEBUG) {
-        if (FILE* file = OpenLog(g_fullName)) {
-            fputws(fileLine, file);
-            fclose(file);
-        } else {
-            DebugOut(L"Failed to open the log file ");
-            DebugOut(g_fullName);
-            DebugOut(L"  ");
-            DebugOut(L"\n");
-            DebugOut(header);
-            DebugOut(message);
-            DebugOut(L"\n");
-        }
-    }
+    WriteEntry(level, header, message);
 
     LeaveCriticalSection(&g_lock);
     return 0;

@@ -71,6 +71,22 @@ bool IsExistingNameError(DWORD error) noexcept
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
+void Failed(const CopyPolicy& policy, PathBuilder& from, PathBuilder& to, DWORD error, const wchar_t* logUnit) noexcept
+{
+    // Whatever the copy left (Wine leaves a cut-short file on a full disk) must not pass for the file;
+    // a destination that was there before is not ours to remove, whatever it is.
+    if (!IsExistingNameError(error))
+        DeleteFileW(to.GetLongPath());
+    if (IsDiskFullError(error))
+        g_diskFull.store(true);
+    KVO_LOG(LOG_ERROR, logUnit, L"CopyFile %s ==> %s failed, Error:%d", from.GetPath(), to.GetPath(), int(error));
+    CopyEvent event;
+    event.source = from.GetPath();
+    event.destination = to.GetPath();
+    event.error = error;
+    Tell(policy, event);
+}
+
 } // namespace
 
 void SetCopyPolicy(const CopyPolicy& policy) noexcept
@@ -96,6 +112,12 @@ void ClearDiskFull() noexcept
 
 DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit) noexcept
 {
+    return CopyListedFile(source, destination, logUnit, nullptr);
+}
+
+DWORD CopyListedFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit,
+                     const ULONGLONG* listedSize) noexcept
+{
     if (!source || !destination || source[0] == L'\0' || destination[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
@@ -105,9 +127,9 @@ DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const
         const wchar_t* fromLong = from.GetLongPath();
         const wchar_t* toLong = to.GetLongPath();
 
-        ULONGLONG size = 0;
+        ULONGLONG size = listedSize ? *listedSize : 0;
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (policy.sizeCap != 0 && GetFileAttributesExW(fromLong, GetFileExInfoStandard, &data))
+        if (policy.sizeCap != 0 && !listedSize && GetFileAttributesExW(fromLong, GetFileExInfoStandard, &data))
             size = (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 
         DWORD error = 0;
@@ -117,33 +139,22 @@ DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination, const
         else if (!CopyFileW(fromLong, toLong, TRUE))
             error = GetLastError();
 
-        if (error == 0) {
-            if (truncate) {
-                KVO_LOG(LOG_WARN, logUnit, L"Copied only the last %I64u of %I64u bytes of %s", policy.sizeCap, size,
-                        from.GetPath());
-                CopyEvent event;
-                event.kind = CopyEvent::Kind::Truncated;
-                event.source = from.GetPath();
-                event.destination = to.GetPath();
-                event.originalSize = size;
-                event.copiedSize = policy.sizeCap;
-                Tell(policy, event);
-            }
-            return 0;
+        if (error != 0) {
+            Failed(policy, from, to, error, logUnit);
+            return error;
         }
-        // Whatever the copy left (Wine leaves a cut-short file on a full disk) must not pass for the file;
-        // a destination that was there before is not ours to remove, whatever it is.
-        if (!IsExistingNameError(error))
-            DeleteFileW(toLong);
-        if (IsDiskFullError(error))
-            g_diskFull.store(true);
-        KVO_LOG(LOG_ERROR, logUnit, L"CopyFile %s ==> %s failed, Error:%d", from.GetPath(), to.GetPath(), int(error));
-        CopyEvent event;
-        event.source = from.GetPath();
-        event.destination = to.GetPath();
-        event.error = error;
-        Tell(policy, event);
-        return error;
+        if (truncate) {
+            KVO_LOG(LOG_WARN, logUnit, L"Copied only the last %I64u of %I64u bytes of %s", policy.sizeCap, size,
+                    from.GetPath());
+            CopyEvent event;
+            event.kind = CopyEvent::Kind::Truncated;
+            event.source = from.GetPath();
+            event.destination = to.GetPath();
+            event.originalSize = size;
+            event.copiedSize = policy.sizeCap;
+            Tell(policy, event);
+        }
+        return 0;
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }

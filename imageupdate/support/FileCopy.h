@@ -34,6 +34,11 @@ void SetCopyPolicy(const CopyPolicy& policy) noexcept;
 [[nodiscard]] DWORD CopyCollectedFile(const wchar_t* source, const wchar_t* destination,
                                       const wchar_t* logUnit) noexcept;
 
+// The same for a file whose size the caller listed already (a tree copy's search): the size cap
+// takes that size instead of asking for it again. listedSize null: asked for when a cap is set.
+[[nodiscard]] DWORD CopyListedFile(const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit,
+                                   const ULONGLONG* listedSize) noexcept;
+
 [[nodiscard]] bool IsDiskFullError(DWORD error) noexcept;
 // True from the first copy that failed for a full disk until cleared; every later copy of the run
 // would fail the same way.

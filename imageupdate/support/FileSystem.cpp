@@ -45,6 +45,22 @@ void KeepFirst(DWORD& first, DWORD error) noexcept
         first = error;
 }
 
+// A folder of the copy, whose parent is there in nearly every case: one CreateDirectoryW, and the
+// chain creation with its full-disk retry only when that is not enough. The shell's chain creation
+// costs milliseconds a folder under Wine, more than copying a small file. Paths of the chain's long
+// branch go there directly, which logs them as it always did.
+DWORD CreateCopyFolder(PathBuilder& folder)
+{
+    if (wcslen(folder.GetPath()) >= size_t(PathBuilder::kLongBranchFrom))
+        return CreateFolderWithRetry(folder.GetPath());
+    if (CreateDirectoryW(folder.GetLongPath(), nullptr))
+        return 0;
+    const DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+        return error;
+    return CreateFolderWithRetry(folder.GetPath());
+}
+
 DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
 {
     PathBuilder sourceFolder(source, false);
@@ -53,7 +69,7 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
     // Every folder of the destination is this run's own. One that is there already may be anything,
     // a link planted by another account included: nothing is copied into it.
     if (DestinationNeedsCreation(destinationFolder.GetPath())) {
-        const DWORD error = CreateFolderWithRetry(destinationFolder.GetPath());
+        const DWORD error = CreateCopyFolder(destinationFolder);
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
             KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The destination folder %s exists already: nothing is copied into it",
                     destinationFolder.GetPath());
@@ -89,7 +105,9 @@ DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
             }
             continue;
         }
-        if (const DWORD error = CopyCollectedFile(sourceItem.GetPath(), destinationItem.GetPath(), L"WSFileSystem")) {
+        const ULONGLONG listedSize = (ULONGLONG(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        if (const DWORD error =
+                CopyListedFile(sourceItem.GetPath(), destinationItem.GetPath(), L"WSFileSystem", &listedSize)) {
             KeepFirst(firstError, error);
             // On a full disk every later copy would fail the same way.
             if (IsDiskFullError(error))

@@ -64,6 +64,57 @@ void CountRecords(SortedLinkList& list, std::map<std::int32_t, long long>& count
     }
 }
 
+// How far a stream was read.
+struct LoadOutcome {
+    bool whole = false;
+    bool trailing = false; // bytes after a whole list
+    bool hasCount = false;
+    std::int32_t announced = 0;
+    std::string failure;
+};
+
+LoadOutcome LoadStream(FILE* in, SortedLinkList& list)
+{
+    LoadOutcome outcome;
+    outcome.hasCount = std::fread(&outcome.announced, sizeof outcome.announced, 1, in) == 1;
+    std::rewind(in);
+    try {
+        outcome.whole = list.Load(in) == 0;
+    } catch (const std::exception& error) {
+        outcome.failure = error.what();
+    }
+    outcome.trailing = outcome.whole && std::fgetc(in) != EOF;
+    return outcome;
+}
+
+// "snapdump: 12 records read (2 folder, 10 file); stream read whole"
+std::wstring SummaryLine(SortedLinkList& list, const LoadOutcome& outcome)
+{
+    std::map<std::int32_t, long long> counts;
+    long long total = 0;
+    CountRecords(list, counts, total);
+    std::wstring line = L"snapdump: " + std::to_wstring(total) + L" records read";
+    bool first = true;
+    for (const auto& [code, count] : counts) {
+        line += (first ? L" (" : L", ") + std::to_wstring(count) + L" " + TypeName(code);
+        first = false;
+    }
+    line += first ? L"; " : L"); ";
+    if (outcome.whole) {
+        line += L"stream read whole";
+        if (outcome.trailing)
+            line += L", trailing bytes after the list ignored";
+        return line;
+    }
+    line += L"stream stopped early";
+    if (outcome.hasCount)
+        line += L" after " + std::to_wstring(list.Count()) + L" of " + std::to_wstring(outcome.announced) +
+                L" top-level records";
+    if (!outcome.failure.empty())
+        line += L" (" + std::wstring(outcome.failure.begin(), outcome.failure.end()) + L")";
+    return line;
+}
+
 int Run(int argc, wchar_t** argv)
 {
     if (argc == 2 && (std::wcscmp(argv[1], L"--help") == 0 || std::wcscmp(argv[1], L"-h") == 0 ||
@@ -88,47 +139,12 @@ int Run(int argc, wchar_t** argv)
             return kUsageOrOpen;
         }
     }
-
-    std::int32_t announced = 0;
-    const bool hasCount = std::fread(&announced, sizeof announced, 1, in.get()) == 1;
-    std::rewind(in.get());
-
     SortedLinkList list;
-    bool whole = false;
-    std::string failure;
-    try {
-        whole = list.Load(in.get()) == 0;
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
-    const bool trailing = whole && std::fgetc(in.get()) != EOF;
-
+    const LoadOutcome outcome = LoadStream(in.get(), list);
     list.WriteText(textFile ? textFile.get() : stdout);
     std::fflush(textFile ? textFile.get() : stdout);
-
-    std::map<std::int32_t, long long> counts;
-    long long total = 0;
-    CountRecords(list, counts, total);
-    std::wstring line = L"snapdump: " + std::to_wstring(total) + L" records read";
-    bool first = true;
-    for (const auto& [code, count] : counts) {
-        line += (first ? L" (" : L", ") + std::to_wstring(count) + L" " + TypeName(code);
-        first = false;
-    }
-    line += first ? L"; " : L"); ";
-    if (whole) {
-        line += L"stream read whole";
-        if (trailing)
-            line += L", trailing bytes after the list ignored";
-    } else {
-        line += L"stream stopped early";
-        if (hasCount)
-            line += L" after " + std::to_wstring(list.Count()) + L" of " + std::to_wstring(announced) + L" top-level records";
-        if (!failure.empty())
-            line += L" (" + std::wstring(failure.begin(), failure.end()) + L")";
-    }
-    std::fwprintf(stderr, L"%ls\n", line.c_str());
-    return whole ? kWhole : kStoppedEarly;
+    std::fwprintf(stderr, L"%ls\n", SummaryLine(list, outcome).c_str());
+    return outcome.whole ? kWhole : kStoppedEarly;
 }
 
 } // namespace
