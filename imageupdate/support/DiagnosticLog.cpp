@@ -1,6 +1,7 @@
 #include "DiagnosticLog.h"
 
 #include "SupportTestSeams.h"
+#include "UniqueHandles.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -135,16 +136,13 @@ void WriteEntry(int level, const wchar_t* header, const wchar_t* message) noexce
     _snwprintf(fileLine, sizeof fileLine / sizeof fileLine[0], L"%s%s\n", header, message);
     fileLine[sizeof fileLine / sizeof fileLine[0] - 1] = L'\0';
     if (level == LOG_ERROR) {
-        if (FILE* file = OpenLog(g_errorName)) {
-            fputws(fileLine, file);
-            fclose(file);
-        }
+        if (const unique_file file{OpenLog(g_errorName)})
+            fputws(fileLine, file.get());
     }
     if (level == LOG_DEBUG)
         return;
-    if (FILE* file = OpenLog(g_fullName)) {
-        fputws(fileLine, file);
-        fclose(file);
+    if (const unique_file file{OpenLog(g_fullName)}) {
+        fputws(fileLine, file.get());
         return;
     }
     DebugOut(L"Failed to open the log file ");
