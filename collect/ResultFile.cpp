@@ -92,6 +92,44 @@ const wchar_t* CollectorOutcomeName(CollectorRecord::Outcome outcome) noexcept
     return L"not-selected";
 }
 
+const wchar_t* OsLogOutcomeName(OsLogOutput::Outcome outcome) noexcept
+{
+    switch (outcome) {
+    case OsLogOutput::Outcome::Ok: return L"ok";
+    case OsLogOutput::Outcome::Missing: return L"missing";
+    case OsLogOutput::Outcome::Empty: return L"empty";
+    case OsLogOutput::Outcome::Unavailable: break;
+    }
+    return L"unavailable";
+}
+
+// Every output the OS log step should leave, in the step's order, with what arrived of it.
+Json OsLogOutputsDocument(const std::vector<OsLogOutput>& outputs)
+{
+    Json list = Json::array();
+    for (const OsLogOutput& output : outputs) {
+        Json entry = {{"name", Utf8(output.name)},
+                      {"path", Utf8(output.path)},
+                      {"outcome", Utf8(OsLogOutcomeName(output.outcome))}};
+        if (!output.reason.empty())
+            entry["reason"] = Utf8(output.reason);
+        entry["files"] = output.files;
+        entry["bytes"] = output.bytes;
+        if (!output.method.empty())
+            entry["method"] = Utf8(output.method);
+        if (output.name == L"raw-event-logs") {
+            entry["sourceFiles"] = output.sourceFiles;
+            entry["copiedFiles"] = output.copiedFiles;
+            Json missing = Json::array();
+            for (const std::wstring& name : output.missingNames)
+                missing.push_back(Utf8(name));
+            entry["missingNames"] = std::move(missing);
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
 Json CollectorsDocument(const RunRequest& request, const RunRecord& record)
 {
     Json collectors = Json::array();
@@ -110,6 +148,8 @@ Json CollectorsDocument(const RunRequest& request, const RunRecord& record)
             entry["script"] = request.script.path.empty() ? Json("carried")
                                                           : Json({{"path", Utf8(request.script.path)},
                                                                   {"sha256", Utf8(request.script.sha256)}});
+            if (!record.osLogOutputs.empty())
+                entry["outputs"] = OsLogOutputsDocument(record.osLogOutputs);
         }
         collectors.push_back(std::move(entry));
     }

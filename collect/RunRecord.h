@@ -53,6 +53,22 @@ struct FileShortfall {
     ULONGLONG originalSize = 0; // truncated: the source's size
 };
 
+// One output that the OS log step should leave, as checked after its programs ended.
+struct OsLogOutput {
+    enum class Outcome { Ok, Missing, Empty, Unavailable };
+    std::wstring name; // "setupapi-app", ..., "msinfo-nfo"
+    std::wstring path; // relative to the output folder, as in the result file's file list
+    Outcome outcome = Outcome::Ok;
+    std::wstring reason;   // why it is missing, empty or unavailable
+    ULONGLONG files = 0;   // what arrived
+    ULONGLONG bytes = 0;
+    std::wstring method;   // the event logs: "wmic" or "wevtutil"
+    // The raw event logs: the source files, those that arrived, the names that did not.
+    ULONGLONG sourceFiles = 0;
+    ULONGLONG copiedFiles = 0;
+    std::vector<std::wstring> missingNames;
+};
+
 struct RunRecord {
     // Found before the run's log starts (the language module, the lock, the elevation), and logged
     // first in it.
@@ -74,6 +90,7 @@ struct RunRecord {
     std::vector<FileShortfall> truncated;
     std::vector<FileShortfall> notCollected;
     bool diskFull = false;
+    std::vector<OsLogOutput> osLogOutputs; // empty when the OS log step did not run
 
     std::wstring stopReason; // why the collection stopped early (a full disk)
     std::wstring problem;    // why the output could not be made, or the run not start

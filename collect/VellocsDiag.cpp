@@ -42,10 +42,12 @@ void MeasureOutput(const wchar_t* outputFolder, int index, CollectorRecord& coll
 
 // Calls one collector and keeps what it did; true when it succeeded.
 bool RunCollector(CVellocsDiagComponent& component, int index, const wchar_t* outputFolder,
-                  const wchar_t* markerVolumeRoot, INT32 layerMode, CollectorRecord& collector)
+                  const wchar_t* markerVolumeRoot, INT32 layerMode, RunRecord& record)
 {
+    CollectorRecord& collector = record.collectors[size_t(index)];
     const auto started = std::chrono::steady_clock::now();
     const bool succeeded = component.Collect(outputFolder, markerVolumeRoot, layerMode) != 0;
+    component.AddFindings(record);
     collector.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     collector.outcome = succeeded ? CollectorRecord::Outcome::Ok : CollectorRecord::Outcome::Failed;
     MeasureOutput(outputFolder, index, collector);
@@ -100,7 +102,7 @@ bool CVellocsDiag::GenerateReport(const wchar_t* outputFolder, const wchar_t* ma
             collector.outcome = CollectorRecord::Outcome::Skipped;
             continue;
         }
-        result = RunCollector(*component, int(index), outputFolder, markerVolumeRoot, layerMode, collector);
+        result = RunCollector(*component, int(index), outputFolder, markerVolumeRoot, layerMode, record);
         if (DiskFullSeen()) {
             // Every later copy would fail the same way: what was copied stays, the rest is not tried.
             record.diskFull = true;

@@ -10,3 +10,5 @@ CVellocsDiagComponent::CVellocsDiagComponent(UINT nameId)
 void CVellocsDiagComponent::EstimateSize(const wchar_t*, INT32, Tallis::ImageUpdate::TreeSize&) {}
 
 void CVellocsDiagComponent::Prepare(const RunRequest&) {}
+
+void CVellocsDiagComponent::AddFindings(RunRecord&) {}

@@ -1,6 +1,7 @@
 #pragma once
 // The contract of every collector: a selected flag, a display name and an available flag.
 #include "FileSystem.h"
+#include "RunRecord.h"
 #include "RunRequest.h"
 
 #include <windows.h>
@@ -26,6 +27,8 @@ public:
     // Takes what the run asks of this collector beyond Collect's arguments, before the run starts.
     // Nothing by default.
     virtual void Prepare(const RunRequest& request);
+    // Adds to the run's record what the last Collect found beyond its result. Nothing by default.
+    virtual void AddFindings(RunRecord& record);
 
 protected:
     // Loads the name from the string table; raises StringLoadError when it is missing.

@@ -4,6 +4,7 @@
 #include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
 #include "FileHash.h"
+#include "EventExport.h"
 #include "FileSystem.h"
 #include "HiddenProcesses.h"
 #include "PathBuilder.h"
@@ -117,6 +118,18 @@ unique_hfile HoldForReading(const wchar_t* path) noexcept
     return file;
 }
 
+// The folder the script fills: it reads it from VELLOCS_OUTDIR, as the collector does.
+std::wstring OutputFolderOfScript()
+{
+    const DWORD needed = GetEnvironmentVariableW(L"VELLOCS_OUTDIR", nullptr, 0);
+    if (needed == 0)
+        return {};
+    std::wstring folder(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"VELLOCS_OUTDIR", folder.data(), needed);
+    folder.resize(length < needed ? length : 0);
+    return folder;
+}
+
 // Only what this run wrote is run: a script that someone left in the temporary folder, which
 // every account may write to, stays as it is.
 void WarnOfPlantedScript(const wchar_t* tempFolder)
@@ -145,6 +158,12 @@ void CWindowsOSLogs::Prepare(const RunRequest& request)
     m_timeoutMs = request.scriptTimeoutMs;
 }
 
+void CWindowsOSLogs::AddFindings(RunRecord& record)
+{
+    record.osLogOutputs = std::move(m_outputs);
+    m_outputs.clear();
+}
+
 void CWindowsOSLogs::EstimateSize(const wchar_t*, INT32, TreeSize& size)
 {
     // The same fixed paths as the script's copy commands.
@@ -164,7 +183,7 @@ void CWindowsOSLogs::EstimateSize(const wchar_t*, INT32, TreeSize& size)
     size.bytes += kGeneratedAllowanceBytes;
 }
 
-std::wstring CWindowsOSLogs::FormatCutoffDate(const SYSTEMTIME& localNow)
+SYSTEMTIME CWindowsOSLogs::CutoffDay(const SYSTEMTIME& localNow)
 {
     // Pure calendar arithmetic on the local date. The runtime's mktime would apply its own idea of
     // the zone (it misreads a TZ such as "Europe/Berlin"), and with a stale daylight flag it moves a
@@ -173,11 +192,20 @@ std::wstring CWindowsOSLogs::FormatCutoffDate(const SYSTEMTIME& localNow)
     const year_month_day today{year{int(localNow.wYear)}, month{unsigned(localNow.wMonth)},
                                day{unsigned(localNow.wDay)}};
     const year_month_day cutoff{sys_days{today} - days{kCutoffDays}};
+    SYSTEMTIME day{};
+    day.wYear = WORD(int(cutoff.year()));
+    day.wMonth = WORD(unsigned(cutoff.month()));
+    day.wDay = WORD(unsigned(cutoff.day()));
+    return day;
+}
 
+std::wstring CWindowsOSLogs::FormatCutoffDate(const SYSTEMTIME& localNow)
+{
+    const SYSTEMTIME cutoff = CutoffDay(localNow);
     std::tm date{};
-    date.tm_year = int(cutoff.year()) - 1900;
-    date.tm_mon = int(unsigned(cutoff.month())) - 1;
-    date.tm_mday = int(unsigned(cutoff.day()));
+    date.tm_year = int(cutoff.wYear) - 1900;
+    date.tm_mon = int(cutoff.wMonth) - 1;
+    date.tm_mday = int(cutoff.wDay);
     date.tm_isdst = -1;
     wchar_t text[kCutoffDateChars + 1] = {};
     const size_t written = wcsftime(text, kCutoffDateChars + 1, L"%Y%m%d000000.000000-60", &date);
@@ -261,6 +289,7 @@ DWORD CWindowsOSLogs::WriteScript(const wchar_t* path) const noexcept
 INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*markerVolumeRoot*/,
                               INT32 /*layerMode*/)
 {
+    m_outputs.clear();
     wchar_t tempFolder[kTempPathChars];
     const DWORD tempChars = GetTempPathW(kTempPathChars, tempFolder);
     const DWORD tempError = GetLastError();
@@ -287,15 +316,39 @@ INT32 CWindowsOSLogs::Collect(const wchar_t* /*outputFolder*/, const wchar_t* /*
         KVO_LOG(LOG_INFO, kLogUnit, L"Wrote a copy of %s (SHA-256 %s) to %s", m_script.path.c_str(),
                 m_script.sha256.c_str(), script.GetPath());
 
+    return RunAndAccount(script.GetPath(), folder.Path());
+}
+
+// Runs the script, exports what its queries left out and accounts for every output; 1 when the
+// step's programs ended within its time limit.
+INT32 CWindowsOSLogs::RunAndAccount(const std::wstring& script, const std::wstring& workFolder)
+{
     const std::wstring interpreter = SystemProgramPath(L"cmd.exe");
     if (interpreter.empty()) {
         KVO_LOG(LOG_ERROR, kLogUnit, L"The system directory is unknown: cmd.exe cannot be started");
         return 0;
     }
+    const OsLogSources sources = ListOsLogSources();
+    const SYSTEMTIME now = CurrentLocalTime();
     HiddenProcesses processes(kDesktopName, m_timeoutMs, kLogUnit);
     DWORD exitCode = 0;
-    const HiddenProcesses::Ended ended =
-        processes.Run(interpreter, CommandLineFor(script.GetPath(), FormatCutoffDate(CurrentLocalTime())),
-                      folder.Path(), L"the OS log script", exitCode);
-    return ended == HiddenProcesses::Ended::Normally ? 1 : 0;
+    const HiddenProcesses::Ended ended = processes.Run(interpreter, CommandLineFor(script, FormatCutoffDate(now)),
+                                                       workFolder, L"the OS log script", exitCode);
+    if (ended == HiddenProcesses::Ended::NotStarted)
+        return 0;
+    // What a script given with /script leaves is its author's to know: only the carried script's
+    // outputs are exported where missing and accounted for.
+    if (!m_script.path.empty()) {
+        KVO_LOG(LOG_INFO, kLogUnit, L"The outputs of %s are not checked: it is not the carried script",
+                m_script.path.c_str());
+        return ended == HiddenProcesses::Ended::Normally ? 1 : 0;
+    }
+    const std::wstring outputFolder = OutputFolderOfScript();
+    std::array<EventMethod, 3> methods{EventMethod::Wmic, EventMethod::Wmic, EventMethod::Wmic};
+    bool inTime = ended == HiddenProcesses::Ended::Normally;
+    if (inTime)
+        inTime = ExportMissingEventLogs(processes, outputFolder, ExportCutoff(CutoffDay(now)), workFolder, methods,
+                                        kLogUnit);
+    m_outputs = CheckOsLogOutputs(outputFolder, sources, methods, kLogUnit);
+    return inTime ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class CWindowsOSLogs : public CVellocsDiagComponent {
 public:
@@ -17,9 +18,13 @@ public:
 
     // Takes the run's time limit and script (the carried one, or the bytes of /script).
     void Prepare(const RunRequest& request) override;
-    // Ignores its arguments. 1 when the script's process ran to its end within the time limit,
-    // 0 when the temporary folder, the private folder, the script file, the start or the wait
-    // failed.
+    // Every output of the step, accounted for against its sources (after a Collect that ran).
+    void AddFindings(RunRecord& record) override;
+    // Ignores its arguments. Runs the script; for the carried script, where its event queries left
+    // nothing, exports the events with wevtutil, then checks every output the step should leave
+    // (missing and empty ones are error entries). 1 when the script and the exports ran to their end within the time
+    // limit, 0 when the temporary folder, the private folder, the script file, the start or the
+    // wait failed, or the time ran out.
     INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override;
     // The files the script copies (the two setup logs, the raw event logs) and a fixed allowance
     // for what it makes: the event-log queries and the system report.
@@ -45,6 +50,8 @@ public:
 
     // The cut-off date for a local time: 30 days before its date, as "YYYYMMDD000000.000000-60".
     [[nodiscard]] static std::wstring FormatCutoffDate(const SYSTEMTIME& localNow);
+    // That date itself (time of day 0).
+    [[nodiscard]] static SYSTEMTIME CutoffDay(const SYSTEMTIME& localNow);
 
     // cmd.exe /k "<script>" -cd <date>, or cmd's /s form where the path holds one of &<>()@^|,
     // whose quotes /k alone would strip: cmd.exe /s /k ""<script>" -cd <date>".
@@ -56,8 +63,10 @@ public:
 
 private:
     [[nodiscard]] DWORD WriteScript(const wchar_t* path) const noexcept;
+    [[nodiscard]] INT32 RunAndAccount(const std::wstring& script, const std::wstring& workFolder);
 
     ScriptFile m_script;
+    std::vector<OsLogOutput> m_outputs;
     // A script that never exits (a foreign or truncated one) must not hold the run forever.
     DWORD m_timeoutMs = RunRequest{}.scriptTimeoutMs;
 };

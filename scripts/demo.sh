@@ -10,7 +10,8 @@ build="$(mkdir -p "${1:-$root/build}" && cd "${1:-$root/build}" && pwd)"
 
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target KvoVellocsDiag KvoVellocsDiagUI_de DialogDriver
+cmake --build "$build" -j "$(nproc)" --target KvoVellocsDiag KvoVellocsDiagUI_de DialogDriver \
+  kvo_standin_Wmic kvo_standin_Wevtutil kvo_standin_Msinfo32
 
 export KVO_WINEPREFIX="$build/wineprefix-demo"
 export WINEPREFIX="$KVO_WINEPREFIX"
@@ -46,7 +47,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 echo "== simulated layered-disk machine in $KVO_WINEPREFIX"
-"$root/tests/simmachine/make-machine.sh" "$KVO_WINEPREFIX" driver
+"$root/tests/simmachine/make-machine.sh" "$KVO_WINEPREFIX" driver --standins "$build/tests/simmachine"
 "$wine_run" --start
 
 echo "== starting KvoVellocsDiag.exe"

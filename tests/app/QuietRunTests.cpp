@@ -186,4 +186,54 @@ TEST_F(QuietRun, ASecondRunWhileOneCollectsExitsFive)
     EXPECT_EQ(third.exitCode, 0u) << third.output;
 }
 
+// The OS log step on current Windows, without wmic: wevtutil exports the events and the run is ok.
+TEST_F(QuietRun, WithoutWmicTheEventsAreExportedAndTheRunIsOk)
+{
+    const std::wstring wmic = L"C:\\Windows\\system32\\wbem\\wmic.exe";
+    ASSERT_TRUE(MoveFileW(wmic.c_str(), (wmic + L".away").c_str()));
+    const ProgramRun run = RunProgram(L"/quiet /collect oslogs /out " + Quote(base.Path()), kRunMs);
+    MoveFileW((wmic + L".away").c_str(), wmic.c_str());
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    const std::wstring folder = FindOutputFolder(base.Path());
+    ASSERT_FALSE(folder.empty()) << run.output;
+    nlohmann::json result;
+    ASSERT_TRUE(ReadResultFile(folder, result));
+    const auto& outputs = result["collectors"][2]["outputs"];
+    ASSERT_EQ(outputs.size(), 8u) << result["collectors"][2].dump();
+    for (const auto& output : outputs)
+        EXPECT_EQ(output["outcome"], "ok") << output.dump();
+    EXPECT_EQ(outputs[3]["name"], "events-application");
+    EXPECT_EQ(outputs[3]["method"], "wevtutil");
+    EXPECT_EQ(outputs[3]["path"], "OSLogs\\EventLogs\\EvtLog_App.evtx");
+    EXPECT_EQ(outputs[3]["files"], 2);
+    EXPECT_EQ(outputs[2]["name"], "raw-event-logs");
+    EXPECT_EQ(outputs[2]["sourceFiles"], outputs[2]["copiedFiles"]);
+    EXPECT_TRUE(FileExists(folder + L"\\OSLogs\\EventLogs\\LocaleMetaData\\EvtLog_Security_1033.MTA"));
+    EXPECT_TRUE(FilesMatchFolder(result, folder));
+}
+
+// Where neither wmic nor wevtutil delivers, the run says so: three items not collected.
+TEST_F(QuietRun, EventLogsThatNoToolDeliversMakeTheRunCompleteWithErrors)
+{
+    AppProcess program;
+    const std::wstring output = base / L"console.txt";
+    ASSERT_TRUE(program.Start(BuiltProgramPath(), L"KVO_WMIC=empty\nKVO_WEVTUTIL=empty",
+                              L"/quiet /collect oslogs /out " + Quote(base / L"out"), output));
+    EXPECT_EQ(program.WaitForExit(kRunMs), 1u) << kvotest::ReadFileBytes(output);
+    EXPECT_NE(kvotest::ReadFileBytes(output).find("3 error entries"), std::string::npos)
+        << kvotest::ReadFileBytes(output);
+    const std::wstring folder = FindOutputFolder(base / L"out");
+    nlohmann::json result;
+    ASSERT_TRUE(ReadResultFile(folder, result));
+    EXPECT_EQ(result["run"]["outcome"], "completed-with-errors");
+    EXPECT_EQ(result["collectors"][2]["outcome"], "ok");
+    for (size_t index = 3; index < 6; ++index) {
+        const auto& events = result["collectors"][2]["outputs"][index];
+        EXPECT_EQ(events["outcome"], "missing") << events.dump();
+        EXPECT_EQ(events["method"], "wevtutil");
+        EXPECT_TRUE(events["reason"].is_string());
+    }
+    EXPECT_EQ(result["errors"].size(), 3u) << result["errors"].dump();
+}
+
 } // namespace

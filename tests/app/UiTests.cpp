@@ -183,6 +183,22 @@ TEST_F(ProgramTest, FailingOsLogCollectorReportsTheFailure)
     EXPECT_FALSE(kvotest::FolderExists(m_outputFolder + L"\\OSLogs"));
 }
 
+// Outputs of the OS log step that no tool delivered are items not collected: the box's second line.
+TEST_F(ProgramTest, EventLogsThatNoToolDeliversAreCountedInTheBox)
+{
+    EXPECT_TRUE(m_program.Start(ProgramPath(), L"KVO_WMIC=empty\nKVO_WEVTUTIL=empty")) << GetLastError();
+    HWND dialog = WaitForMainDialog(m_program.Id(), kStartMs);
+    ASSERT_NE(dialog, nullptr);
+    m_outputFolder = ItemText(dialog, IDC_OUTPUT_FOLDER);
+    SetChecked(dialog, IDC_COLLECT_LOGS, false);
+    SetChecked(dialog, IDC_COLLECT_METADATA, false);
+    PostClick(dialog, IDOK);
+    ExpectOutcomeAndEnd(dialog,
+                        L"Vellocs diagnostic report successfully generated\n3 items could not be collected; see "
+                        L"KvoVellocsDiag.Errors.log in the output folder.",
+                        1);
+}
+
 TEST_F(ProgramTest, NothingSelectedWarnsCreatesNothingAndStaysOpen)
 {
     HWND dialog = StartAndFindDialog();

@@ -12,7 +12,7 @@ case "$action" in
   up)
     # The Wine desktop folder links to $HOME/Desktop when it exists at prefix creation.
     mkdir -p "$HOME/Desktop"
-    "$root/tests/simmachine/make-machine.sh" "$KVO_WINEPREFIX" driver
+    "$root/tests/simmachine/make-machine.sh" "$KVO_WINEPREFIX" driver --standins "$KVO_BINARY_DIR/tests/simmachine"
     "$root/cmake/wine-run.sh" --start ;;
   down)
     wineserver -k >/dev/null 2>&1 || true ;;

@@ -2,7 +2,7 @@
 # Turns a Wine prefix into a simulated layered-disk machine (see README.md in this folder).
 #
 #   make-machine.sh <wineprefix> <mode> [--marker-drive <letter>] [--drive <letter> <folder>]...
-#                   [--no-restart]
+#                   [--standins <folder>] [--no-restart]
 #
 #   mode driver   DriverState REG_DWORD 2, product data below C:\ProgramData\Korvane, driver log
 #   mode marker   DriverState REG_DWORD 0, a marker volume mounted as drive M: (or --marker-drive),
@@ -11,6 +11,9 @@
 #
 # Every run first removes what an earlier run made, so the prefix ends in exactly the named mode.
 # --drive adds a further drive letter linked to a folder (created when missing; tests use these).
+# In every mode the machine has what a real one has for the OS log step: setup logs, a few event
+# log files, and stand-ins for wmic, wevtutil and msinfo32 (from --standins, by default
+# $KVO_BINARY_DIR/tests/simmachine; see install-standins.sh).
 # The Wine server is stopped at the end (unless --no-restart), because a new drive letter shows
 # in GetLogicalDriveStringsW only after the server restarts; the next Wine program starts it.
 set -euo pipefail
@@ -29,10 +32,12 @@ case "$mode" in driver | marker | none) ;; *) usage ;; esac
 marker_letter=m
 restart=1
 extra_drives=()
+standins="${KVO_BINARY_DIR:+$KVO_BINARY_DIR/tests/simmachine}"
 while [ $# -gt 0 ]; do
   case "$1" in
     --marker-drive) marker_letter="${2,,}"; shift 2 ;;
     --drive) extra_drives+=("${2,,}" "$3"); shift 3 ;;
+    --standins) standins="$2"; shift 2 ;;
     --no-restart) restart=0; shift ;;
     *) usage ;;
   esac
@@ -108,6 +113,24 @@ for ((i = 0; i < ${#extra_drives[@]}; i += 2)); do
   mkdir -p "${extra_drives[i + 1]}"
   ln -sfn "$(cd "${extra_drives[i + 1]}" && pwd)" "$prefix/dosdevices/${extra_drives[i]}:"
 done
+
+# --- what every Windows machine has for the OS log step ------------------------------------------
+
+os_logs() {
+  local inf="$drive_c/windows/inf" evtx="$drive_c/windows/system32/winevt/logs"
+  mkdir -p "$inf" "$evtx"
+  log_lines "$inf/setupapi.app.log" SetupAPI 60
+  log_lines "$inf/setupapi.dev.log" DeviceInstall 90
+  for name in Application System Security Setup; do
+    binary_file "$evtx/$name.evtx" 8
+  done
+  if [ -n "$standins" ]; then
+    "$here/install-standins.sh" "$prefix" "$standins"
+  else
+    echo "make-machine.sh: no --standins folder: wmic, wevtutil and msinfo32 stay Wine's own" >&2
+  fi
+}
+os_logs
 
 # --- modes ---------------------------------------------------------------------------------------
 

@@ -208,8 +208,8 @@ TEST_F(OsLogCollector, AGivenScriptGetsTheCommandLineInItsPrivateFolder)
         EXPECT_TRUE(IsPrivateFolderName(folder));
         EXPECT_EQ(Out(L"args.txt"), "\"" + folder + "\\OSStats.bat\" -cd " + c.date + "\r\n");
     }
-    // Only the given script ran.
-    EXPECT_FALSE(kvotest::FolderExists(m_out + L"\\OSLogs"));
+    // Only the given script ran: nothing of the carried one's copies arrived.
+    EXPECT_FALSE(kvotest::FileExists(m_out + L"\\OSLogs\\Setupapi.app.log"));
     EXPECT_NE(FullLog().find("Wrote a copy of C:\\given\\script.bat (SHA-256 not checked here) to"),
               std::string::npos)
         << FullLog();
