@@ -186,7 +186,13 @@ std::vector<OsLogOutput> CheckOsLogOutputs(const std::wstring& outputFolder, con
                               : Unavailable(name, relative, L"msinfo32.exe is not on this machine (" +
                                                                 sources.msinfoPath + L")"));
     }
-    for (const OsLogOutput& output : outputs)
+    std::array<int, 4> counts{};
+    for (const OsLogOutput& output : outputs) {
         Report(output, logUnit);
+        ++counts[size_t(output.outcome)];
+    }
+    KVO_LOG(LOG_INFO, logUnit, L"The OS log outputs: %d ok, %d missing, %d empty, %d unavailable",
+            counts[size_t(OsLogOutput::Outcome::Ok)], counts[size_t(OsLogOutput::Outcome::Missing)],
+            counts[size_t(OsLogOutput::Outcome::Empty)], counts[size_t(OsLogOutput::Outcome::Unavailable)]);
     return outputs;
 }
