@@ -12,9 +12,7 @@ namespace {
 
 std::wstring ScratchFile(const wchar_t* stem)
 {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + stem + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    return kvotest::TempFolder() + stem + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(GetTickCount64());
 }
 

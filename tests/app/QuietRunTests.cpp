@@ -20,9 +20,7 @@ constexpr DWORD kRunMs = 300000;
 
 std::wstring TempScriptPath()
 {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + L"OSStats.bat";
+    return kvotest::TempFolder() + L"OSStats.bat";
 }
 
 std::wstring DesktopPath()

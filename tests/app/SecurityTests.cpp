@@ -16,17 +16,11 @@ using namespace kvoapp;
 using kvotest::FileExists;
 using kvotest::FolderExists;
 using kvotest::ScratchFolder;
+using kvotest::TempFolder;
 
 namespace {
 
 constexpr DWORD kRunMs = 300000;
-
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
 
 std::wstring Quote(const std::wstring& path)
 {

@@ -42,9 +42,7 @@ std::wstring DesktopFolder()
 
 std::wstring TempScript()
 {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + L"OSStats.bat";
+    return kvotest::TempFolder() + L"OSStats.bat";
 }
 
 std::optional<DWORD> ReadDriverState()

@@ -35,11 +35,16 @@ void RemoveUnixLink(const std::wstring& path)
     RunUnixShell("rm -f '" + UnixPath(path) + "'");
 }
 
+std::wstring TempFolder()
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    return temp;
+}
+
 ScratchFolder::ScratchFolder(const std::wstring& name)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    m_path = std::wstring(temp) + L"kvotest-" + name;
+    m_path = TempFolder() + L"kvotest-" + name;
     RemoveTree(m_path);
     RemoveWhatWin32CannotSee(m_path);
     CreateDirectoryW(m_path.c_str(), nullptr);

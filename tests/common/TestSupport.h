@@ -25,6 +25,9 @@ private:
     std::wstring m_path;
 };
 
+// This process's temporary folder, with its trailing backslash.
+[[nodiscard]] std::wstring TempFolder();
+
 // Long-path form of an absolute path (\\?\ in front), for Win32 calls on deep trees.
 std::wstring LongForm(const std::wstring& path);
 
