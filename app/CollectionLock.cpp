@@ -16,23 +16,6 @@ constexpr const wchar_t* kAdminOnly = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 // READ_CONTROL: a session lock that was there already is checked for its owner.
 constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
 
-class Descriptor {
-public:
-    explicit Descriptor(const std::wstring& sddl) noexcept
-    {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-            m_descriptor.reset(descriptor);
-            m_attributes.lpSecurityDescriptor = descriptor;
-        }
-    }
-    [[nodiscard]] SECURITY_ATTRIBUTES* Attributes() noexcept { return &m_attributes; }
-
-private:
-    unique_hlocal m_descriptor;
-    SECURITY_ATTRIBUTES m_attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-};
-
 std::wstring ErrorWarning(const wchar_t* text, DWORD error)
 {
     wchar_t code[32] = {};
@@ -80,7 +63,9 @@ DWORD CCollectionLock::OpenMachineLock() noexcept
     (void)m_boundary.release();
     m_boundary.reset(boundary);
 
-    Descriptor security(kAdminOnly);
+    // A descriptor that cannot be built leaves the platform's default, as CreateMutexExW does.
+    PrivateSecurity security;
+    (void)security.BuildFrom(kAdminOnly);
     m_namespace.reset(CreatePrivateNamespaceW(security.Attributes(), m_boundary.get(), kNamespaceName));
     if (!m_namespace) {
         const DWORD error = GetLastError();
@@ -100,7 +85,8 @@ void CCollectionLock::OpenSessionLock(std::wstring& warning) noexcept
     (void)CurrentAccountSid(self);
     // Owned by the account itself, whatever the platform's default owner: that is what a later
     // run checks.
-    Descriptor security(L"O:" + self + kAdminOnly + L"(A;;GA;;;" + self + L")");
+    PrivateSecurity security;
+    (void)security.BuildFrom(L"O:" + self + kAdminOnly + L"(A;;GA;;;" + self + L")");
     m_mutex.reset(CreateMutexExW(security.Attributes(), kSessionName, 0, kLockAccess));
     const DWORD error = GetLastError();
     if (!m_mutex) {

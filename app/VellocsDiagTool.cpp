@@ -3,6 +3,7 @@
 #include "CollectionLock.h"
 #include "CollectionSession.h"
 #include "ConsoleOutput.h"
+#include "FileSystem.h"
 #include "LayerEnvironment.h"
 #include "OutputFolder.h"
 #include "OutputTree.h"
@@ -45,20 +46,19 @@ private:
     bool m_initialized;
 };
 
-// The three collectors and their holder, created in start-up's order and placed by index.
+// The three collectors and their holder, created in start-up's order and placed by index. The
+// session selects them from the request when the run starts.
 struct Collectors {
     CVellocsDiag holder;
     std::unique_ptr<CVellocsLogs> productLogs = std::make_unique<CVellocsLogs>();
     std::unique_ptr<CWindowsOSLogs> osLogs = std::make_unique<CWindowsOSLogs>();
     std::unique_ptr<CVellocsMetadata> metadata = std::make_unique<CVellocsMetadata>();
 
-    explicit Collectors(const RunRequest& request)
+    Collectors()
     {
         holder.SetComponent(CVellocsDiag::kProductLogs, productLogs.get());
         holder.SetComponent(CVellocsDiag::kOsLogs, osLogs.get());
         holder.SetComponent(CVellocsDiag::kMetadata, metadata.get());
-        for (int index = 0; index < CVellocsDiag::kComponentCount; ++index)
-            holder.GetComponent(index)->selected = request.collect[size_t(index)] ? 1 : 0;
     }
 };
 
@@ -76,9 +76,7 @@ std::wstring DefaultBaseFolder()
 std::wstring AbsoluteFolder(const std::wstring& path)
 {
     const std::wstring longForm = FullLongPath(path.c_str());
-    if (longForm.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        return L"\\\\" + longForm.substr(8);
-    return longForm.rfind(L"\\\\?\\", 0) == 0 ? longForm.substr(4) : path;
+    return longForm.empty() ? path : Tallis::ImageUpdate::WithoutLongPrefix(longForm.c_str());
 }
 
 // The arguments after the program's name.
@@ -189,7 +187,7 @@ bool CVellocsDiagTool::InitInstance()
         return false;
     CompleteRequest();
 
-    Collectors collectors(m_request);
+    Collectors collectors;
     SetExitCode(m_options.quiet ? RunQuiet(collectors.holder, resources.GetWarnings())
                                 : RunDialog(collectors.holder, resources.GetWarnings()));
     return false;

@@ -68,19 +68,6 @@ void cng_detail::DestroyHash(BCRYPT_HASH_HANDLE hash) noexcept
         cng->destroyHash(hash);
 }
 
-DWORD Win32FromStatus(LONG status) noexcept
-{
-    using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
-    // ntdll is in every process; taken as it is, never searched for.
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto convert = ntdll ? reinterpret_cast<RtlNtStatusToDosErrorFn>(reinterpret_cast<void*>(
-                                     GetProcAddress(ntdll, "RtlNtStatusToDosError")))
-                               : nullptr;
-    const ULONG error = convert ? convert(status) : 0;
-    // ERROR_MR_MID_NOT_FOUND: no Win32 counterpart; still a failure.
-    return error != 0 && error != ERROR_MR_MID_NOT_FOUND ? DWORD(error) : DWORD(ERROR_GEN_FAILURE);
-}
-
 std::wstring LowerHex(const unsigned char* bytes, size_t count)
 {
     static constexpr wchar_t kHex[] = L"0123456789abcdef";

@@ -2,6 +2,7 @@
 // The platform's cryptography (CNG) for hashes and random names. bcrypt.dll is not among the
 // libraries that Windows always takes from the system directory, so the program does not import
 // it: it is loaded from System32 alone at its first use.
+#include "NtStatus.h"
 #include "UniqueHandles.h"
 
 #include <windows.h>
@@ -31,9 +32,6 @@ void DestroyHash(BCRYPT_HASH_HANDLE hash) noexcept;
 
 using unique_bcrypt_algorithm = Tallis::ImageUpdate::unique_any<BCRYPT_ALG_HANDLE, cng_detail::CloseAlgorithm>;
 using unique_bcrypt_hash = Tallis::ImageUpdate::unique_any<BCRYPT_HASH_HANDLE, cng_detail::DestroyHash>;
-
-// The Win32 code of an NTSTATUS; a status without one is still a failure (ERROR_GEN_FAILURE).
-[[nodiscard]] DWORD Win32FromStatus(LONG status) noexcept;
 
 // Lower-case hex of a block of bytes, two digits a byte.
 [[nodiscard]] std::wstring LowerHex(const unsigned char* bytes, size_t count);

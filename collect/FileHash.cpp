@@ -13,6 +13,21 @@ namespace {
 constexpr DWORD kBlockBytes = 1u << 20;
 constexpr DWORD kDigestBytes = 32;
 
+// The digest of what the hash took in, as hex. 0 or the Windows error.
+DWORD Finish(const CngApi& cng, BCRYPT_HASH_HANDLE hash, std::wstring& hexOut) noexcept
+{
+    UCHAR digest[kDigestBytes];
+    const NTSTATUS status = cng.finishHash(hash, digest, kDigestBytes, 0);
+    if (!BCRYPT_SUCCESS(status))
+        return Win32FromStatus(status);
+    try {
+        hexOut = LowerHex(digest, kDigestBytes);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 } // namespace
 
 struct FileHasher::Algorithm {
@@ -51,12 +66,7 @@ DWORD FileHasher::HashOpenFile(HANDLE file, std::wstring& hexOut) noexcept
         if (!BCRYPT_SUCCESS(status))
             return Win32FromStatus(status);
     }
-    UCHAR digest[kDigestBytes];
-    status = m_cng->finishHash(hash.get(), digest, kDigestBytes, 0);
-    if (!BCRYPT_SUCCESS(status))
-        return Win32FromStatus(status);
-    hexOut = LowerHex(digest, kDigestBytes);
-    return 0;
+    return Finish(*m_cng, hash.get(), hexOut);
 }
 
 DWORD FileHasher::Sha256(const wchar_t* path, std::wstring& hexOut) noexcept
@@ -96,15 +106,7 @@ DWORD FileHasher::Sha256(const void* bytes, size_t size, std::wstring& hexOut) n
         status = m_cng->hashData(hash.get(), const_cast<unsigned char*>(data + done), chunk, 0);
         done += chunk;
     }
-    UCHAR digest[kDigestBytes];
-    if (BCRYPT_SUCCESS(status))
-        status = m_cng->finishHash(hash.get(), digest, kDigestBytes, 0);
     if (!BCRYPT_SUCCESS(status))
         return Win32FromStatus(status);
-    try {
-        hexOut = LowerHex(digest, kDigestBytes);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
+    return Finish(*m_cng, hash.get(), hexOut);
 }

@@ -73,13 +73,12 @@ OsLogOutput RawEventLogs(const std::wstring& folder, const OsLogSources& sources
         ULONGLONG size = 0;
         // A copy smaller than its source before the script began was cut short.
         if (FileSize(folder + L"\\" + relative + L"\\" + file.name, size) && size >= file.size && size > 0) {
-            ++output.copiedFiles;
+            ++output.files;
             output.bytes += size;
         } else {
             output.missingNames.push_back(file.name);
         }
     }
-    output.files = output.copiedFiles;
     if (!output.missingNames.empty()) {
         output.outcome = OsLogOutput::Outcome::Missing;
         output.reason = std::to_wstring(output.missingNames.size()) + L" of " + std::to_wstring(output.sourceFiles) +

@@ -119,7 +119,7 @@ Json OsLogOutputsDocument(const std::vector<OsLogOutput>& outputs)
             entry["method"] = Utf8(output.method);
         if (output.name == L"raw-event-logs") {
             entry["sourceFiles"] = output.sourceFiles;
-            entry["copiedFiles"] = output.copiedFiles;
+            entry["copiedFiles"] = output.files;
             Json missing = Json::array();
             for (const std::wstring& name : output.missingNames)
                 missing.push_back(Utf8(name));

@@ -63,9 +63,8 @@ struct OsLogOutput {
     ULONGLONG files = 0;   // what arrived
     ULONGLONG bytes = 0;
     std::wstring method;   // the event logs: "wmic" or "wevtutil"
-    // The raw event logs: the source files, those that arrived, the names that did not.
+    // The raw event logs: the source files and the names that did not arrive (files: those that did).
     ULONGLONG sourceFiles = 0;
-    ULONGLONG copiedFiles = 0;
     std::vector<std::wstring> missingNames;
 };
 

@@ -651,8 +651,8 @@ DWORD CreateZipArchive(const wchar_t* folder, const wchar_t* zipPath, ZipArchive
         const std::wstring finalPath = FullLongPath(zipPath);
         if (root.empty() || finalPath.empty())
             return ERROR_INVALID_PARAMETER;
-        // A failed run must not leave an older archive that passes for this one. Deleting a link
-        // removes the link, never what it leads to.
+        // A failed run must not leave an older archive that passes for this one. On Windows,
+        // deleting a link removes the link, never what it leads to (Wine differs for links to files).
         if (!DeleteFileW(finalPath.c_str())) {
             const DWORD error = GetLastError();
             if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)

@@ -48,7 +48,10 @@ void KeepFirst(DWORD& first, DWORD error) noexcept
 // A folder of the copy, whose parent is there in nearly every case: one CreateDirectoryW, and the
 // chain creation with its full-disk retry only when that is not enough. The shell's chain creation
 // costs milliseconds a folder under Wine, more than copying a small file. Paths of the chain's long
-// branch go there directly, which logs them as it always did.
+// branch go there directly, which logs them as it always did. A name that exists, a planted link
+// included, fails with ERROR_ALREADY_EXISTS and is never entered; without a descriptor of its own
+// the new folder takes the inheritable entries of its parent, which in a collection is the
+// private output folder.
 DWORD CreateCopyFolder(PathBuilder& folder)
 {
     if (wcslen(folder.GetPath()) >= size_t(PathBuilder::kLongBranchFrom))
@@ -144,22 +147,6 @@ DWORD MeasureTree(const wchar_t* folder, bool recurse, TreeSize& size)
     return firstError;
 }
 
-bool IsLinkedRoot(const wchar_t* path)
-{
-    PathBuilder root(path, false);
-    const DWORD attributes = GetFileAttributesW(root.GetLongPath());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-std::wstring WithoutLongPrefix(const wchar_t* path)
-{
-    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0)
-        return std::wstring(L"\\\\") + (path + 8);
-    if (wcsncmp(path, L"\\\\?\\", 4) == 0)
-        return path + 4;
-    return path;
-}
-
 // A folder link is removed as the link itself, opened as such: never what it leads to.
 DWORD RemoveLink(const wchar_t* longPath)
 {
@@ -213,10 +200,21 @@ bool IsReparsePoint(const wchar_t* path) noexcept
     if (!path || path[0] == L'\0')
         return false;
     try {
-        return IsLinkedRoot(path);
+        PathBuilder item(path, false);
+        const DWORD attributes = GetFileAttributesW(item.GetLongPath());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+std::wstring WithoutLongPrefix(const wchar_t* path)
+{
+    if (wcsncmp(path, L"\\\\?\\UNC\\", 8) == 0)
+        return std::wstring(L"\\\\") + (path + 8);
+    if (wcsncmp(path, L"\\\\?\\", 4) == 0)
+        return path + 4;
+    return path;
 }
 
 std::wstring LinkTarget(const wchar_t* path)
@@ -255,7 +253,7 @@ DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noe
         return ERROR_INVALID_PARAMETER;
     try {
         // A link as the root is not followed, as the copy does not follow it.
-        if (IsLinkedRoot(folder))
+        if (IsReparsePoint(folder))
             return kErrorStoppedOnLink;
         return MeasureTree(folder, recurse, size);
     } catch (const std::bad_alloc&) {
@@ -304,7 +302,7 @@ DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool rec
     if (!source || !destination || source[0] == L'\0' || destination[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
-        if (IsLinkedRoot(source)) {
+        if (IsReparsePoint(source)) {
             const std::wstring target = LinkTarget(source);
             KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The source folder %s is a link to %s: it is not followed", source,
                     target.empty() ? L"an unknown place" : target.c_str());

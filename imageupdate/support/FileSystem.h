@@ -24,6 +24,10 @@ constexpr DWORD kErrorStoppedOnLink = 681;
 // True when the path names a reparse point (a junction, a symbolic link, a mount point).
 [[nodiscard]] bool IsReparsePoint(const wchar_t* path) noexcept;
 
+// The plain form of a long path ("\\?\C:\x" gives "C:\x", "\\?\UNC\srv\share" gives
+// "\\srv\share"); any other path as it is.
+[[nodiscard]] std::wstring WithoutLongPrefix(const wchar_t* path);
+
 // Where a link leads: the final path of what it names, without a long-path prefix; empty when it
 // cannot be resolved.
 [[nodiscard]] std::wstring LinkTarget(const wchar_t* path);

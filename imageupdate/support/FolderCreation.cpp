@@ -1,6 +1,7 @@
 #include "FolderCreation.h"
 
 #include "DiagnosticLog.h"
+#include "NtStatus.h"
 #include "PathBuilder.h"
 #include "SupportTestSeams.h"
 #include "UniqueHandles.h"
@@ -18,7 +19,6 @@ constexpr ULONG kSystemMemoryListInformation = 80;
 constexpr ULONG kMemoryPurgeStandbyList = 4;
 
 using NtSetSystemInformationFn = LONG(WINAPI*)(ULONG, PVOID, ULONG);
-using RtlNtStatusToDosErrorFn = ULONG(WINAPI*)(LONG);
 
 DWORD CreateChain(PathBuilder& folder)
 {
@@ -76,13 +76,6 @@ DWORD FlushStandbyList() noexcept
                 int(GetLastError()));
         return kFlushUnavailable;
     }
-    auto statusToDosError = reinterpret_cast<RtlNtStatusToDosErrorFn>(
-        reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
-    if (!statusToDosError) {
-        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to get RtlNtStatusToDosError from ntdll, Error:%d",
-                int(GetLastError()));
-        return kFlushUnavailable;
-    }
 
     LONG status;
     if (StandbyPurgeFn purge = g_purgeOverride.load()) {
@@ -93,7 +86,7 @@ DWORD FlushStandbyList() noexcept
     }
     if (status == 0)
         return 0;
-    const DWORD error = statusToDosError(status);
+    const DWORD error = Win32FromStatus(status);
     KVO_LOG(LOG_ERROR, L"WSFileSystem", L"Failed to flush the standby list, Error:%d", int(error));
     return error;
 }

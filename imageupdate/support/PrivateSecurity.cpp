@@ -95,17 +95,20 @@ DWORD PrivateSecurity::Build() noexcept
         std::wstring self;
         if (const DWORD error = CurrentAccountSid(self))
             return error;
-        const std::wstring sddl = std::wstring(kPrivateDaclHead) + L"(A;OICI;FA;;;" + self + L")";
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                  nullptr))
-            return GetLastError();
-        m_descriptor.reset(descriptor);
-        m_attributes = {sizeof m_attributes, descriptor, FALSE};
-        return 0;
+        return BuildFrom(std::wstring(kPrivateDaclHead) + L"(A;OICI;FA;;;" + self + L")");
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
+}
+
+DWORD PrivateSecurity::BuildFrom(const std::wstring& sddl) noexcept
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return GetLastError();
+    m_descriptor.reset(descriptor);
+    m_attributes = {sizeof m_attributes, descriptor, FALSE};
+    return 0;
 }
 
 SECURITY_ATTRIBUTES* PrivateSecurity::Attributes() noexcept

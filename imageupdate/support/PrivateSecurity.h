@@ -15,6 +15,9 @@ class PrivateSecurity {
 public:
     // Builds the descriptor for the account that runs the process. 0 or the Windows error.
     [[nodiscard]] DWORD Build() noexcept;
+    // Builds another private descriptor from its SDDL text (a kernel object's, say). 0 or the
+    // Windows error.
+    [[nodiscard]] DWORD BuildFrom(const std::wstring& sddl) noexcept;
     // For CreateDirectoryW and CreateFileW; null until Build succeeded.
     [[nodiscard]] SECURITY_ATTRIBUTES* Attributes() noexcept;
 

@@ -143,7 +143,7 @@ TEST_F(OsLogOutputs, WithWmicEveryOutputIsOkAndNothingIsExported)
         EXPECT_EQ(Output(name).method, L"wmic");
     EXPECT_EQ(Output(L"events-system").path, L"OSLogs\\EventLogs\\EvtLog_System.xml");
     const OsLogOutput& raw = Output(L"raw-event-logs");
-    EXPECT_EQ(raw.sourceFiles, raw.copiedFiles);
+    EXPECT_EQ(raw.sourceFiles, raw.files);
     EXPECT_TRUE(raw.missingNames.empty());
     EXPECT_EQ(Standins().find("wevtutil|"), std::string::npos) << Standins();
     EXPECT_NE(Standins().find("msinfo32|"), std::string::npos) << Standins();
@@ -253,7 +253,7 @@ TEST_F(OsLogOutputs, AnEventLogFileThatCannotBeReadIsNamedAsMissing)
     const OsLogOutput& raw = Output(L"raw-event-logs");
     EXPECT_EQ(raw.outcome, Outcome::Missing);
     EXPECT_EQ(raw.missingNames, std::vector<std::wstring>{L"kvotest-held.evtx"});
-    EXPECT_EQ(raw.copiedFiles + 1, raw.sourceFiles);
+    EXPECT_EQ(raw.files + 1, raw.sourceFiles);
     EXPECT_EQ(ErrorEntries(), 1u) << ErrorLog();
     EXPECT_NE(ErrorLog().find("kvotest-held.evtx"), std::string::npos);
 }
