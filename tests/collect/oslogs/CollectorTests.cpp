@@ -23,25 +23,25 @@ const wchar_t* const kAppLog = L"C:\\Windows\\INF\\Setupapi.app.log";
 const wchar_t* const kDevLog = L"C:\\Windows\\INF\\Setupapi.dev.log";
 const wchar_t* const kEvtx = L"C:\\Windows\\system32\\winevt\\logs\\kvotest-collect.evtx";
 
-SYSTEMTIME LeapFebruary15()
+SYSTEMTIME LocalAt(WORD year, WORD month, WORD day, WORD hour, WORD minute)
 {
     SYSTEMTIME time{};
-    time.wYear = 2024;
-    time.wMonth = 2;
-    time.wDay = 15;
-    time.wHour = 9;
+    time.wYear = year;
+    time.wMonth = month;
+    time.wDay = day;
+    time.wHour = hour;
+    time.wMinute = minute;
     return time;
+}
+
+SYSTEMTIME LeapFebruary15()
+{
+    return LocalAt(2024, 2, 15, 9, 0);
 }
 
 SYSTEMTIME CommonMarch10()
 {
-    SYSTEMTIME time{};
-    time.wYear = 2023;
-    time.wMonth = 3;
-    time.wDay = 10;
-    time.wHour = 0;
-    time.wMinute = 5;
-    return time;
+    return LocalAt(2023, 3, 10, 0, 5);
 }
 
 // Writes "%0 %*" of its own start and its current folder, so the command line that reached the
