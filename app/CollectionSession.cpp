@@ -1,5 +1,6 @@
 #include "CollectionSession.h"
 
+#include "BaseFolder.h"
 #include "CollectTestSeams.h"
 #include "OutputFolder.h"
 #include "ResourceManager.h"
@@ -74,13 +75,14 @@ void Fail(RunRecord& record, RunEnd end, std::wstring problem)
     record.problem = std::move(problem);
 }
 
-// The base is checked, the run must fit, and the output folder is claimed; nothing is created
-// before the claim. False when the run cannot go on (record.end tells why).
-bool PrepareOutput(CVellocsDiag& holder, const RunRequest& request, RunRecord& record)
+// The base is checked, the run must fit, and the output folder is claimed through the base's one
+// handle; nothing is created before the claim. False when the run cannot go on (record.end tells why).
+bool PrepareOutput(CVellocsDiag& holder, const RunRequest& request, RunRecord& record, ClaimedFolder& claimed)
 {
     // A base folder that could be swapped under the run is refused before anything is made.
+    BaseFolder base(record.machine.elevated);
     std::wstring problem;
-    if (CheckBaseFolder(request.baseFolder, record.machine.elevated, problem) != 0) {
+    if (base.Check(request.baseFolder, problem) != 0) {
         Fail(record, RunEnd::OutputFailed, problem);
         return false;
     }
@@ -95,11 +97,13 @@ bool PrepareOutput(CVellocsDiag& holder, const RunRequest& request, RunRecord& r
             return false;
         }
     }
-    if (const DWORD error = ClaimOutputFolder(request, record.outputFolder)) {
+    if (const DWORD error = base.Claim(request, claimed, problem)) {
         Fail(record, RunEnd::OutputFailed,
-             ErrorText(L"The output folder could not be created:", MakeOutputFolder(request), error));
+             problem.empty() ? ErrorText(L"The output folder could not be created:", MakeOutputFolder(request), error)
+                             : problem);
         return false;
     }
+    record.outputFolder = claimed.path;
     PublishOutputFolder(record.outputFolder);
     return true;
 }
@@ -186,7 +190,8 @@ void RunCollectionSession(CVellocsDiag& holder, const RunRequest& request, RunRe
     record.toolVersion = ReadToolVersion();
     record.commandLine = GetCommandLineW();
     record.uiLanguage = UiLanguage();
-    if (!PrepareOutput(holder, request, record))
+    ClaimedFolder claimed;
+    if (!PrepareOutput(holder, request, record, claimed))
         return;
     Collect(holder, request, record, sink);
     if (record.folderError != 0)

@@ -1,7 +1,6 @@
 #pragma once
-// The name of a run's output folder: "VellocsDiag_" and the seconds since 1970 inside a base folder,
-// and the claim of that folder: new, and readable by SYSTEM, Administrators and the running
-// account only.
+// The name of a run's output folder: "VellocsDiag_" and the seconds since 1970 inside a base folder
+// (BaseFolder claims it).
 #include "RunRequest.h"
 
 #include <windows.h>
@@ -21,16 +20,3 @@ constexpr const wchar_t* kOutputFolderVariable = L"VELLOCS_OUTDIR";
 
 // Sets VELLOCS_OUTDIR of this process, which the OS log script reads.
 void PublishOutputFolder(const std::wstring& folder) noexcept;
-
-// Whether an existing base folder may hold the output: one that is a link (other than the running
-// account's own desktop, which lies in its profile) or, in an elevated run, one that other accounts
-// may change is refused, since they could swap the output folder for a link between two steps. A
-// missing base is fine: the claim creates it. 0, or a Windows error with problem telling the user
-// why and what to choose instead.
-[[nodiscard]] DWORD CheckBaseFolder(const std::wstring& base, bool elevated, std::wstring& problem);
-
-// Creates the request's base when it is missing (with its missing parents, each private) and then
-// the output folder itself, which must be new: a name that exists already gets "_2", "_3", ... so
-// that two runs never share a folder. folder receives the folder created. 0 or the Windows error
-// of the failing creation.
-[[nodiscard]] DWORD ClaimOutputFolder(const RunRequest& request, std::wstring& folder) noexcept;

@@ -55,9 +55,11 @@ void SetThreadStartForTest(ThreadStartFn start) noexcept
     g_threadStart.store(start);
 }
 
-CVellocsDiagDlg::CVellocsDiagDlg(CVellocsDiag& holder, RunRequest& request, std::vector<std::wstring> earlyWarnings)
+CVellocsDiagDlg::CVellocsDiagDlg(CVellocsDiag& holder, RunRequest& request, std::vector<std::wstring> earlyWarnings,
+                                 std::vector<std::wstring> earlyNotes)
     : CModalDialog(IDD_VELLOCSDIAG_DIALOG), m_holder(holder), m_request(request),
-      m_earlyWarnings(std::move(earlyWarnings)), m_outputFolderText(MakeOutputFolder(request))
+      m_earlyWarnings(std::move(earlyWarnings)), m_earlyNotes(std::move(earlyNotes)),
+      m_outputFolderText(MakeOutputFolder(request))
 {
     for (int index = 0; index < CVellocsDiag::kComponentCount; ++index) {
         CVellocsDiagComponent* component = holder.GetComponent(index);
@@ -220,6 +222,7 @@ RunEnd CVellocsDiagDlg::RunCollection()
         m_request.collect[size_t(index)] = m_checkStates[size_t(index)] != 0;
     RunRecord record;
     record.earlyWarnings = m_earlyWarnings;
+    record.earlyNotes = m_earlyNotes;
     if (!m_lockWarning.empty())
         record.earlyWarnings.push_back(m_lockWarning);
     RunCollectionSession(m_holder, m_request, record, this);

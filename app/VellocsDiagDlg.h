@@ -21,7 +21,8 @@ public:
 
     // The dialog shows the request and changes it (Browse, the check boxes) until OK hands it to
     // the run; earlyWarnings go first into every run's log.
-    CVellocsDiagDlg(CVellocsDiag& holder, RunRequest& request, std::vector<std::wstring> earlyWarnings);
+    CVellocsDiagDlg(CVellocsDiag& holder, RunRequest& request, std::vector<std::wstring> earlyWarnings,
+                    std::vector<std::wstring> earlyNotes = {});
     ~CVellocsDiagDlg() override = default;
 
     // Called by the run on the worker thread: a synchronous text change of control 1043.
@@ -54,6 +55,7 @@ private:
     CVellocsDiag& m_holder;
     RunRequest& m_request;
     std::vector<std::wstring> m_earlyWarnings;
+    std::vector<std::wstring> m_earlyNotes;
     std::array<INT32, CVellocsDiag::kComponentCount> m_checkStates{};
     std::wstring m_outputFolderText;
     std::wstring m_statusText;

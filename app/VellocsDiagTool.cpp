@@ -5,8 +5,10 @@
 #include "ConsoleOutput.h"
 #include "FileSystem.h"
 #include "LayerEnvironment.h"
+#include "MachineFacts.h"
 #include "OutputFolder.h"
 #include "OutputTree.h"
+#include "ProcessMitigation.h"
 #include "ResourceManager.h"
 #include "ResourceStrings.h"
 #include "SpaceCheck.h"
@@ -144,15 +146,19 @@ bool CVellocsDiagTool::DetectLayering()
 {
     DWORD mode = 0;
     (void)ReadLayerVirtualizationMode(mode);
-    std::wstring markerVolume;
-    if (mode == 0 && !FindMarkerVolume(markerVolume)) {
+    // Looked for whatever the driver reports: a marker volume, when there is one, is what the
+    // collectors read.
+    MarkerSearch markers;
+    FindMarkerVolume(IsProcessElevated(), markers);
+    m_early.notes.insert(m_early.notes.end(), markers.notes.begin(), markers.notes.end());
+    m_early.warnings.insert(m_early.warnings.end(), markers.warnings.begin(), markers.warnings.end());
+    if (mode == 0 && markers.root.empty()) {
         Tell(kRefusalText, 0);
         SetExitCode(kExitNotLayered);
         return false;
     }
-    // With a marker volume the collectors read from it, whatever the driver reports.
-    m_request.markerVolumeRoot = markerVolume;
-    m_request.layerMode = markerVolume.empty() ? INT32(mode) : 0;
+    m_request.markerVolumeRoot = markers.root;
+    m_request.layerMode = markers.root.empty() ? INT32(mode) : 0;
     return true;
 }
 
@@ -171,6 +177,10 @@ void CVellocsDiagTool::CompleteRequest()
 
 bool CVellocsDiagTool::InitInstance()
 {
+    // Before any file of the run is opened.
+    const std::wstring mitigation = EnableRedirectionTrust();
+    if (!mitigation.empty())
+        m_early.notes.push_back(mitigation);
     CConsoleOutput::Get().Open();
     if (!ReadSwitches())
         return false;
@@ -188,15 +198,17 @@ bool CVellocsDiagTool::InitInstance()
     CompleteRequest();
 
     Collectors collectors;
-    SetExitCode(m_options.quiet ? RunQuiet(collectors.holder, resources.GetWarnings())
-                                : RunDialog(collectors.holder, resources.GetWarnings()));
+    const std::vector<std::wstring>& moduleWarnings = resources.GetWarnings();
+    m_early.warnings.insert(m_early.warnings.begin(), moduleWarnings.begin(), moduleWarnings.end());
+    SetExitCode(m_options.quiet ? RunQuiet(collectors.holder) : RunDialog(collectors.holder));
     return false;
 }
 
-int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings)
+int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder)
 {
     RunRecord record;
-    record.earlyWarnings = earlyWarnings;
+    record.earlyWarnings = m_early.warnings;
+    record.earlyNotes = m_early.notes;
     CCollectionLock lock;
     std::wstring lockWarning;
     if (lock.Acquire(lockWarning) == CCollectionLock::Result::Busy) {
@@ -211,9 +223,9 @@ int CVellocsDiagTool::RunQuiet(CVellocsDiag& holder, const std::vector<std::wstr
     return ExitCodeOf(record.end);
 }
 
-int CVellocsDiagTool::RunDialog(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings)
+int CVellocsDiagTool::RunDialog(CVellocsDiag& holder)
 {
-    CVellocsDiagDlg dialog(holder, m_request, earlyWarnings);
+    CVellocsDiagDlg dialog(holder, m_request, m_early.warnings, m_early.notes);
     if (dialog.DoModal() == -1) {
         // A language module without dialog 135 would otherwise end the program without a word.
         const DWORD error = GetLastError();

@@ -27,9 +27,14 @@ private:
     // The rest of the request from the switches: the base folder, the name's seconds and the run's
     // settings; the proposed output folder is published.
     void CompleteRequest();
-    int RunQuiet(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings);
-    int RunDialog(CVellocsDiag& holder, const std::vector<std::wstring>& earlyWarnings);
+    int RunQuiet(CVellocsDiag& holder);
+    int RunDialog(CVellocsDiag& holder);
 
     CommandLineOptions m_options;
     RunRequest m_request;
+    // Found by start-up before any run's log exists, and logged first in it.
+    struct {
+        std::vector<std::wstring> notes;
+        std::vector<std::wstring> warnings;
+    } m_early;
 };

@@ -71,18 +71,26 @@ uint16_t ReadLittleEndian16(const BYTE* at) noexcept
 
 } // namespace
 
+bool IsProcessElevated() noexcept
+{
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD returned = 0;
+    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &returned) &&
+           elevation.TokenIsElevated != 0;
+}
+
 MachineFacts ReadMachineFacts()
 {
     MachineFacts facts;
     facts.computerName = ReadComputerName();
     facts.osVersion = ReadOsVersion();
 
+    facts.elevated = IsProcessElevated();
     unique_handle token;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-        TOKEN_ELEVATION elevation{};
-        DWORD returned = 0;
-        facts.elevated = GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &returned) &&
-                         elevation.TokenIsElevated != 0;
         const std::vector<BYTE> user = ReadTokenInformation(token.get(), TokenUser);
         if (!user.empty())
             facts.user = AccountName(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);

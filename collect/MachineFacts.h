@@ -14,5 +14,8 @@ struct MachineFacts {
 // Any fact that cannot be read stays empty (false for elevated). Raises only std::bad_alloc.
 MachineFacts ReadMachineFacts();
 
+// Whether the process token is elevated (false when it cannot be read).
+[[nodiscard]] bool IsProcessElevated() noexcept;
+
 // FileVersion of this program's own version resource as "a.b.c.d"; empty when it has none.
 std::wstring ReadToolVersion();

@@ -72,6 +72,7 @@ struct RunRecord {
     // Found before the run's log starts (the language module, the lock, the elevation), and logged
     // first in it.
     std::vector<std::wstring> earlyWarnings;
+    std::vector<std::wstring> earlyNotes; // the same for what is only worth an INFO entry
     std::wstring toolVersion, commandLine, uiLanguage;
     MachineFacts machine;
     std::wstring started, ended; // ISO 8601 UTC

@@ -88,6 +88,8 @@ bool CVellocsDiag::GenerateReport(const wchar_t* outputFolder, const wchar_t* ma
     PathBuilder fullLog(outputFolder, kFullLogName, false);
     PathBuilder errorLog(outputFolder, kErrorLogName, false);
     InitializeLog(fullLog.GetPath(), errorLog.GetPath());
+    for (const std::wstring& note : record.earlyNotes)
+        KVO_LOG(LOG_INFO, kLogUnit, L"%s", note.c_str());
     for (const std::wstring& warning : record.earlyWarnings)
         KVO_LOG(LOG_WARN, kLogUnit, L"%s", warning.c_str());
 

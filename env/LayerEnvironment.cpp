@@ -2,7 +2,11 @@
 
 #include "DiagnosticLog.h"
 #include "PathBuilder.h"
+#include "PrivateSecurity.h"
+#include "RelativeFiles.h"
 #include "UniqueHandles.h"
+
+#include <aclapi.h>
 
 #include <shlobj.h>
 
@@ -11,12 +15,74 @@ using namespace Tallis::ImageUpdate;
 namespace {
 
 // Only the product writes its markers, as files: any account may create a folder in a drive root,
-// and a link may lead anywhere.
-bool IsRegularFile(const wchar_t* path) noexcept
+// and a link may lead anywhere. Checked through the handle of the entry itself, never its target.
+DWORD OpenMarker(const wchar_t* path, unique_hfile& marker)
 {
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+    marker.reset(CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!marker)
+        return GetLastError();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (const DWORD error = ReadHandleInfo(marker.get(), info))
+        return error;
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+        return ERROR_FILE_NOT_FOUND;
+    return 0;
+}
+
+const wchar_t* DriveTypeName(UINT type) noexcept
+{
+    switch (type) {
+    case DRIVE_REMOVABLE: return L"a removable drive";
+    case DRIVE_CDROM: return L"a CD-ROM drive";
+    case DRIVE_REMOTE: return L"a network drive";
+    case DRIVE_RAMDISK: return L"a RAM drive";
+    default: return L"not a fixed drive";
+    }
+}
+
+// An empty removable drive must test as missing, not stop start-up with a "no disk" box.
+class QuietDriveErrors {
+public:
+    QuietDriveErrors() noexcept
+        : m_changed(SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &m_previous) != FALSE)
+    {
+    }
+    ~QuietDriveErrors()
+    {
+        if (m_changed)
+            SetThreadErrorMode(m_previous, nullptr);
+    }
+    QuietDriveErrors(const QuietDriveErrors&) = delete;
+    QuietDriveErrors& operator=(const QuietDriveErrors&) = delete;
+
+private:
+    DWORD m_previous = 0;
+    bool m_changed;
+};
+
+// Whether the marker at path may serve: in an elevated run only one the product can have written.
+bool MarkerServes(const wchar_t* shown, HANDLE marker, bool elevated, MarkerSearch& search)
+{
+    if (!elevated)
+        return true;
+    std::wstring self;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (CurrentAccountSid(self) != 0 ||
+        GetSecurityInfo(marker, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        search.warnings.push_back(std::wstring(L"The owner of the marker file ") + shown +
+                                  L" could not be read: it is ignored");
+        return false;
+    }
+    unique_hlocal owned(descriptor);
+    std::wstring owner;
+    if (IsTrustedMarkerOwner(descriptor, self, owner))
+        return true;
+    search.warnings.push_back(std::wstring(L"The marker file ") + shown + L" is owned by " + owner +
+                              L", not by SYSTEM, Administrators or TrustedInstaller: it is ignored");
+    return false;
 }
 
 } // namespace
@@ -41,41 +107,54 @@ DWORD ReadLayerVirtualizationMode(DWORD& mode) noexcept
     return DWORD(result);
 }
 
-const wchar_t* FindMarkerVolume(std::wstring& root)
+bool IsTrustedMarkerOwner(PSECURITY_DESCRIPTOR descriptor, const std::wstring& selfSid, std::wstring& owner)
 {
+    ObjectTrust trust;
+    if (JudgeDescriptor(descriptor, selfSid, true, trust) != 0)
+        return false;
+    owner = trust.owner.empty() ? L"nobody" : trust.owner;
+    return trust.ownerTrusted;
+}
+
+void FindMarkerVolume(bool elevated, MarkerSearch& search)
+{
+    search = {};
     wchar_t drives[260];
     const DWORD length = GetLogicalDriveStringsW(260, drives);
-    if (length == 0)
-        return nullptr;
     // A list longer than the buffer is not written at all; treat it as no drives.
-    if (length > 260)
-        return nullptr;
-
-    // An empty removable drive must test as missing, not stop start-up with a "no disk" box.
-    DWORD previousMode = 0;
-    const bool modeChanged = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    struct RestoreErrorMode {
-        bool active;
-        DWORD mode;
-        ~RestoreErrorMode()
-        {
-            if (active)
-                SetThreadErrorMode(mode, nullptr);
-        }
-    } restore{modeChanged, previousMode};
-
+    if (length == 0 || length > 260)
+        return;
+    QuietDriveErrors quiet;
     int count = 0;
     for (const wchar_t* drive = drives; *drive && count < 1024; drive += wcslen(drive) + 1, ++count) {
         const wchar_t candidate[] = {drive[0], L':', L'\\', L'\0'};
+        const UINT type = GetDriveTypeW(candidate);
+        if (type != DRIVE_FIXED) {
+            search.notes.push_back(std::wstring(L"Drive ") + candidate + L" is " + DriveTypeName(type) +
+                                   L": no marker is looked for there");
+            continue;
+        }
         for (const wchar_t* marker : kMarkerFiles) {
             PathBuilder markerPath(candidate, marker, false);
-            if (IsRegularFile(markerPath.GetLongPath())) {
-                root = candidate;
-                return root.c_str();
+            unique_hfile opened;
+            if (OpenMarker(markerPath.GetLongPath(), opened) != 0)
+                continue;
+            if (MarkerServes(markerPath.GetPath(), opened.get(), elevated, search)) {
+                search.root = candidate;
+                return;
             }
         }
     }
-    return nullptr;
+}
+
+const wchar_t* FindMarkerVolume(std::wstring& root)
+{
+    MarkerSearch search;
+    FindMarkerVolume(false, search);
+    if (search.root.empty())
+        return nullptr;
+    root = search.root;
+    return root.c_str();
 }
 
 void GetProductDataFolder(std::wstring& folder, const wchar_t* name)

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 constexpr const wchar_t* kDriverInstanceKey = L"System\\CurrentControlSet\\Services\\VantfsFilter\\Instances\\VantfsFilter";
 constexpr const wchar_t* kDriverStateValue = L"DriverState";
@@ -18,9 +19,26 @@ constexpr const wchar_t* kMarkerFiles[] = {
 // 0 on success; the mode is 0 unless the value could be read.
 [[nodiscard]] DWORD ReadLayerVirtualizationMode(DWORD& mode) noexcept;
 
-// The first drive (in the system's order) whose root carries a marker as a regular file (not a
-// folder, not a link): "X:\" in root, or null.
+// What the search for a marker volume found, and what it passed over on the way.
+struct MarkerSearch {
+    std::wstring root;                 // "X:\", or empty
+    std::vector<std::wstring> notes;    // drives that are not fixed, skipped
+    std::vector<std::wstring> warnings; // markers that are not the product's (their owner)
+};
+
+// The first fixed drive (in the system's order) whose root carries a marker as a regular file (not
+// a folder, not a link). Removable, CD-ROM, network and RAM drives are skipped (a note each): any
+// user may bring those. In an elevated run a marker owned by another account than SYSTEM,
+// Administrators, TrustedInstaller or the running one is ignored (a warning): any user may create
+// files in a drive root.
+void FindMarkerVolume(bool elevated, MarkerSearch& search);
+// The same without notes and owner check: "X:\" in root, or null.
 const wchar_t* FindMarkerVolume(std::wstring& root);
+
+// Whether a marker with this descriptor may be the product's: its owner is SYSTEM, Administrators,
+// TrustedInstaller or the running account (selfSid). owner receives the owner's name.
+[[nodiscard]] bool IsTrustedMarkerOwner(PSECURITY_DESCRIPTOR descriptor, const std::wstring& selfSid,
+                                        std::wstring& owner);
 
 // The common application data folder + "Korvane" + name; left unchanged when it is unknown.
 void GetProductDataFolder(std::wstring& folder, const wchar_t* name);

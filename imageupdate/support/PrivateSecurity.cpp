@@ -33,7 +33,7 @@ std::wstring SidText(PSID sid)
 bool IsTrustedSid(PSID sid, const std::wstring& self)
 {
     const std::wstring text = SidText(sid);
-    return text == L"S-1-5-18" || text == L"S-1-5-32-544" || text == kTrustedInstaller || text == self;
+    return text == L"S-1-5-18" || text == L"S-1-5-32-544" || text == kTrustedInstaller || (!self.empty() && text == self);
 }
 
 std::wstring AccountName(PSID sid)
@@ -48,6 +48,11 @@ std::wstring AccountName(PSID sid)
     return domainLength > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
 }
 
+bool IsPlainEntry(BYTE type) noexcept
+{
+    return type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_DENIED_ACE_TYPE;
+}
+
 // The entries that apply to the folder itself: inherit-only entries are for what is created inside.
 void CollectWriters(PACL dacl, const std::wstring& self, std::vector<std::wstring>& accounts)
 {
@@ -56,6 +61,11 @@ void CollectWriters(PACL dacl, const std::wstring& self, std::vector<std::wstrin
         if (!GetAce(dacl, index, &ace))
             continue;
         const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (!IsPlainEntry(header->AceType)) {
+            accounts.push_back(L"an entry of type " + std::to_wstring(int(header->AceType)) +
+                               L" (conditional, callback or object)");
+            continue;
+        }
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE))
             continue;
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
@@ -128,68 +138,48 @@ DWORD CreatePrivateFolder(const wchar_t* path) noexcept
     return 0;
 }
 
-DWORD CreatePrivateFolderChain(const wchar_t* path) noexcept
+DWORD JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, const std::wstring& selfSid, bool ownerMayBeSelf,
+                      ObjectTrust& trust) noexcept
 {
-    if (!path || !*path)
-        return ERROR_INVALID_PARAMETER;
+    trust = {};
     try {
-        PrivateSecurity security;
-        if (const DWORD error = security.Build())
-            return error;
-        // The missing folders, deepest first, up to the first one that exists.
-        std::vector<std::wstring> missing;
-        std::wstring folder = path;
-        while (folder.size() > 3 && folder.back() == L'\\')
-            folder.pop_back();
-        for (;;) {
-            PathBuilder probe(folder.c_str(), false);
-            if (GetFileAttributesW(probe.GetLongPath()) != INVALID_FILE_ATTRIBUTES) {
-                if (missing.empty())
-                    return ERROR_ALREADY_EXISTS;
-                break;
-            }
-            missing.push_back(folder);
-            const size_t separator = folder.find_last_of(L'\\');
-            if (separator == std::wstring::npos || separator == 0 || folder[separator - 1] == L':' ||
-                folder[separator - 1] == L'\\')
-                break; // a root, or the share of a UNC path: nothing above to create
-            folder.resize(separator);
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
+            return GetLastError();
+        if (owner) {
+            trust.owner = AccountName(owner);
+            trust.ownerTrusted = IsTrustedSid(owner, ownerMayBeSelf ? selfSid : std::wstring());
         }
-        for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
-            PathBuilder create(level->c_str(), false);
-            if (!CreateDirectoryW(create.GetLongPath(), security.Attributes())) {
-                const DWORD error = GetLastError();
-                // The folder asked for was missing a moment ago: one that appeared since is not ours.
-                if (error != ERROR_ALREADY_EXISTS || level + 1 == missing.rend())
-                    return error;
-            }
+        BOOL present = FALSE;
+        PACL dacl = nullptr;
+        if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
+            return GetLastError();
+        if (!present || !dacl) {
+            trust.writers.push_back(L"Everyone");
+            return 0;
         }
+        CollectWriters(dacl, selfSid, trust.writers);
         return 0;
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
 }
 
-DWORD FindOtherWriters(const wchar_t* folder, std::vector<std::wstring>& accounts) noexcept
+DWORD JudgeHandle(HANDLE object, bool ownerMayBeSelf, ObjectTrust& trust) noexcept
 {
-    accounts.clear();
+    trust = {};
     try {
         std::wstring self;
         if (const DWORD error = CurrentAccountSid(self))
             return error;
-        PACL dacl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        const DWORD error = GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                  &dacl, nullptr, &descriptor);
+        const DWORD error = GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                            nullptr, nullptr, nullptr, nullptr, &descriptor);
         if (error != ERROR_SUCCESS)
             return error;
         unique_hlocal owner(descriptor);
-        if (!dacl) {
-            accounts.push_back(L"Everyone");
-            return 0;
-        }
-        CollectWriters(dacl, self, accounts);
-        return 0;
+        return JudgeDescriptor(descriptor, self, ownerMayBeSelf, trust);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }

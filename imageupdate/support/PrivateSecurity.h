@@ -33,15 +33,25 @@ private:
 // link) is never used, and gives ERROR_ALREADY_EXISTS. 0 or the Windows error.
 [[nodiscard]] DWORD CreatePrivateFolder(const wchar_t* path) noexcept;
 
-// Creates a folder and every missing folder above it, each new and private. Folders above it that
-// exist are used as they are; the folder itself must be created here (ERROR_ALREADY_EXISTS when it
-// exists already). 0 or the Windows error of the first creation that failed.
-[[nodiscard]] DWORD CreatePrivateFolderChain(const wchar_t* path) noexcept;
+// Who may change an object, as its descriptor says.
+struct ObjectTrust {
+    std::wstring owner;        // the owner's account name, or its SID text when the name is unknown
+    bool ownerTrusted = false; // SYSTEM, Administrators, TrustedInstaller (or the running account, where allowed)
+    // The accounts other than SYSTEM, Administrators, TrustedInstaller and the running one whose
+    // entries let them add, delete or change what a folder holds ("Everyone", "BUILTIN\Users", or a
+    // SID text). Every entry that is not a plain allow or deny entry (conditional, callback, object
+    // entries) counts as a writer, since what it grants depends on more than its SID; a null DACL
+    // gives "Everyone".
+    std::vector<std::wstring> writers;
+};
 
-// The accounts other than SYSTEM, Administrators, TrustedInstaller and the running one whose
-// entries in the folder's DACL let them add, delete or change what the folder holds ("Everyone",
-// "BUILTIN\Users", or a SID text when the name is unknown); a null DACL gives "Everyone".
-// 0 or the Windows error of reading the DACL.
-[[nodiscard]] DWORD FindOtherWriters(const wchar_t* folder, std::vector<std::wstring>& accounts) noexcept;
+// Judges a descriptor that carries its owner and DACL. selfSid is the running account's SID text;
+// ownerMayBeSelf says whether that account counts as a trusted owner (a folder it made) or not (a
+// file only the product may write). 0 or the Windows error.
+[[nodiscard]] DWORD JudgeDescriptor(PSECURITY_DESCRIPTOR descriptor, const std::wstring& selfSid, bool ownerMayBeSelf,
+                                    ObjectTrust& trust) noexcept;
+
+// The same for an open file or folder, its owner and DACL read through the handle (READ_CONTROL).
+[[nodiscard]] DWORD JudgeHandle(HANDLE object, bool ownerMayBeSelf, ObjectTrust& trust) noexcept;
 
 } // namespace Tallis::ImageUpdate

@@ -3,6 +3,9 @@
 
 #include "DiagnosticLog.h"
 #include "PathBuilder.h"
+#include "PrivateSecurity.h"
+
+#include <sddl.h>
 
 using namespace envtest;
 using namespace kvotest;
@@ -177,6 +180,35 @@ TEST_F(MarkerVolumeTest, UnreadableDriveIsPassedOver)
     EXPECT_EQ(RunUnixShell("mv '" + folder + ".away' '" + folder + "'"), 0);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(root, L"F:\\");
+}
+
+// Wine reads every file back as owned by the running account, which may own a marker: the owners
+// that may not are shown on descriptors built here.
+TEST_F(MarkerVolumeTest, AnElevatedSearchTakesOnlyMarkersOfTrustedOwners)
+{
+    Mark(L"E:\\", 1);
+    MarkerSearch search;
+    FindMarkerVolume(true, search);
+    EXPECT_EQ(search.root, L"E:\\");
+    EXPECT_TRUE(search.warnings.empty());
+
+    std::wstring self;
+    ASSERT_EQ(Tallis::ImageUpdate::CurrentAccountSid(self), 0u);
+    const auto judge = [&](const std::wstring& owner, std::wstring& name) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + owner + L"D:(A;;FA;;;WD)").c_str(),
+                                                                         SDDL_REVISION_1, &descriptor, nullptr));
+        Tallis::ImageUpdate::unique_hlocal owned(descriptor);
+        return IsTrustedMarkerOwner(descriptor, self, name);
+    };
+    std::wstring name;
+    for (const std::wstring& owner : {std::wstring(L"SY"), std::wstring(L"BA"), self,
+                                      std::wstring(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464")})
+        EXPECT_TRUE(judge(owner, name)) << Narrow(owner);
+    EXPECT_FALSE(judge(L"BU", name));
+    EXPECT_NE(name.find(L"Users"), std::wstring::npos) << Narrow(name);
+    EXPECT_FALSE(judge(L"S-1-5-21-1004336348-1177238915-682003330-1001", name));
+    EXPECT_FALSE(judge(L"WD", name));
 }
 
 TEST(ProductDataFolder, IsBelowCommonApplicationData)

@@ -2,15 +2,17 @@
 # Turns a Wine prefix into a simulated layered-disk machine (see README.md in this folder).
 #
 #   make-machine.sh <wineprefix> <mode> [--marker-drive <letter>] [--drive <letter> <folder>]...
-#                   [--standins <folder>] [--no-restart]
+#                   [--drive-type <letter> <type>]... [--standins <folder>] [--no-restart]
 #
 #   mode driver   DriverState REG_DWORD 2, product data below C:\ProgramData\Korvane, driver log
 #   mode marker   DriverState REG_DWORD 0, a marker volume mounted as drive M: (or --marker-drive),
 #                 driver log
+#   mode both     DriverState REG_DWORD 2 with the product data, and the marker volume as well
 #   mode none     no driver key, no product data, no marker volume, no driver log
 #
 # Every run first removes what an earlier run made, so the prefix ends in exactly the named mode.
 # --drive adds a further drive letter linked to a folder (created when missing; tests use these).
+# --drive-type gives a drive letter a type (hd, cdrom, floppy, network, ramdisk) in Wine's registry.
 # In every mode the machine has what a real one has for the OS log step: setup logs, a few event
 # log files, and stand-ins for wmic, wevtutil and msinfo32 (from --standins, by default
 # $KVO_BINARY_DIR/tests/simmachine; see install-standins.sh).
@@ -27,16 +29,18 @@ usage() {
 prefix="$1"
 mode="$2"
 shift 2
-case "$mode" in driver | marker | none) ;; *) usage ;; esac
+case "$mode" in driver | marker | both | none) ;; *) usage ;; esac
 
 marker_letter=m
 restart=1
 extra_drives=()
+drive_types=()
 standins="${KVO_BINARY_DIR:+$KVO_BINARY_DIR/tests/simmachine}"
 while [ $# -gt 0 ]; do
   case "$1" in
     --marker-drive) marker_letter="${2,,}"; shift 2 ;;
     --drive) extra_drives+=("${2,,}" "$3"); shift 3 ;;
+    --drive-type) drive_types+=("${2,,}" "$3"); shift 3 ;;
     --standins) standins="$2"; shift 2 ;;
     --no-restart) restart=0; shift ;;
     *) usage ;;
@@ -108,6 +112,13 @@ for link in "$prefix"/dosdevices/?:; do
   case "$(readlink "$link")" in "$sim"/*) rm -f "$link" ;; esac
 done
 reg delete "$driver_key" /f || true
+# Types of the letters this script links; other letters' types are not ours.
+for letter in "$marker_letter" "${extra_drives[@]}"; do
+  if [ "${#letter}" = 1 ]; then reg delete 'HKLM\Software\Wine\Drives' /v "$letter:" /f || true; fi
+done
+for ((i = 0; i < ${#drive_types[@]}; i += 2)); do
+  reg add 'HKLM\Software\Wine\Drives' /v "${drive_types[i]}:" /t REG_SZ /d "${drive_types[i + 1]}" /f
+done
 
 for ((i = 0; i < ${#extra_drives[@]}; i += 2)); do
   mkdir -p "${extra_drives[i + 1]}"
@@ -144,7 +155,7 @@ volume_ids=(
   '{E2B4D6F8-1A3C-4E5F-9B7D-2C4E6A8B0D1F}'
 )
 
-if [ "$mode" = driver ]; then
+if [ "$mode" = driver ] || [ "$mode" = both ]; then
   reg add "$instance_key" /v DriverState /t REG_DWORD /d 2 /f
   driver_log
 
@@ -176,9 +187,11 @@ if [ "$mode" = driver ]; then
   binary_file "$volumes/VolumeIndex.dat" 1
 fi
 
-if [ "$mode" = marker ]; then
-  reg add "$instance_key" /v DriverState /t REG_DWORD /d 0 /f
-  driver_log
+if [ "$mode" = marker ] || [ "$mode" = both ]; then
+  if [ "$mode" = marker ]; then
+    reg add "$instance_key" /v DriverState /t REG_DWORD /d 0 /f
+    driver_log
+  fi
   mkdir -p "$volume"
   printf '%s\r\n' "${volume_ids[0]}" >"$volume/{3A12BF49-9AFE-4A94-98EE-3456DBB8C431}.VELLOCS.VOL.GUID"
   log_lines "$volume/HRNLOGS/HrnService.log" HrnService 180

@@ -1,0 +1,47 @@
+#pragma once
+// Folders opened and created relative to a folder handle. The name is looked up inside the folder
+// the handle holds, whatever has happened to that folder's own name since it was opened: a rename
+// or a swap of a parent between a check and a use cannot redirect the use.
+#include "UniqueHandles.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace Tallis::ImageUpdate {
+
+// What a folder handle of the claim needs: list it, make folders and files in it, read its descriptor.
+constexpr ACCESS_MASK kFolderWorkAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES |
+    READ_CONTROL | SYNCHRONIZE;
+
+// Creates the new folder name (one component) inside parent with the descriptor, and opens it with
+// the given sharing. A name that exists, a link included, is never opened: ERROR_ALREADY_EXISTS.
+// 0 or the Windows error.
+[[nodiscard]] DWORD CreateFolderAt(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR descriptor,
+                                   DWORD share, unique_hfile& folder) noexcept;
+
+// Opens the existing folder name (one component) inside parent as itself: a link is opened as the
+// link, never followed; a file gives ERROR_DIRECTORY. 0 or the Windows error.
+[[nodiscard]] DWORD OpenFolderAt(HANDLE parent, const std::wstring& name, unique_hfile& folder) noexcept;
+
+// Opens an existing folder by its path without following a link at its last component: the handle
+// is the link's when it is one. 0 or the Windows error.
+[[nodiscard]] DWORD OpenFolderNoFollow(const std::wstring& path, unique_hfile& folder) noexcept;
+
+// What an opened entry turned out to be, held against the parent's own listing of that name: a
+// link shows in the listing even where the handle was opened through it (Wine opens the target of
+// a Unix link), and an entry replaced between the listing and the open has another file id.
+enum class EntryKind { Plain, Link, Replaced };
+
+// Lists parent through its handle for name (ignoring case) and judges the handle opened for it.
+// 0 with kind, ERROR_FILE_NOT_FOUND when the listing has no such name, or the Windows error.
+[[nodiscard]] DWORD JudgeOpenedEntry(HANDLE parent, const std::wstring& name, HANDLE opened, EntryKind& kind) noexcept;
+
+// The handle's attributes and link count. 0 or the Windows error.
+[[nodiscard]] DWORD ReadHandleInfo(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) noexcept;
+
+// The final path of what the handle holds, without a long-path prefix; empty when unknown.
+[[nodiscard]] std::wstring FinalPathOf(HANDLE handle);
+
+} // namespace Tallis::ImageUpdate
