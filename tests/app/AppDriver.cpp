@@ -112,9 +112,19 @@ bool AppProcess::Start(const std::wstring& program, const std::wstring& environm
     if (output)
         startup.hStdOutput = startup.hStdError = output.get();
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                        block.empty() ? nullptr : block.data(), nullptr, &startup, &info))
-        return false;
+    // A loaded machine can refuse a start for a moment; a missing or broken program cannot change.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                           block.empty() ? nullptr : block.data(), nullptr, &startup, &info))
+            break;
+        m_startError = GetLastError();
+        const bool lasting = m_startError == ERROR_FILE_NOT_FOUND || m_startError == ERROR_PATH_NOT_FOUND ||
+                             m_startError == ERROR_BAD_EXE_FORMAT;
+        if (lasting || attempt == 2)
+            return false;
+        Sleep(500);
+    }
+    m_startError = 0;
     CloseHandle(info.hThread);
     m_process = info.hProcess;
     m_processId = info.dwProcessId;

@@ -27,11 +27,14 @@ public:
     DWORD WaitForExit(DWORD timeoutMs);
     void Terminate();
     [[nodiscard]] DWORD Id() const noexcept { return m_processId; }
+    // Why the last Start failed (after one retry of a start that may succeed later); 0 after a start.
+    [[nodiscard]] DWORD StartError() const noexcept { return m_startError; }
     [[nodiscard]] bool Running() const;
 
 private:
     HANDLE m_process = nullptr;
     DWORD m_processId = 0;
+    DWORD m_startError = 0;
 };
 
 // Process id 0 searches every process.

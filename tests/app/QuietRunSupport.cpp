@@ -34,8 +34,11 @@ ProgramRun RunProgram(const std::wstring& arguments, DWORD timeoutMs)
     const std::wstring output = ScratchFile(L"kvo-run-");
     {
         AppProcess program;
-        if (!program.Start(BuiltProgramPath(), {}, arguments, output))
+        if (!program.Start(BuiltProgramPath(), {}, arguments, output)) {
+            run.output = "the program could not be started: CreateProcessW failed, Error:" +
+                         std::to_string(program.StartError());
             return run;
+        }
         run.exitCode = program.WaitForExit(timeoutMs);
     }
     run.output = kvotest::ReadFileBytes(output);

@@ -213,6 +213,52 @@ std::string UnixPath(const std::wstring& windowsPath)
     return result;
 }
 
+namespace {
+
+// SYSTEM, Administrators or the account this process runs as.
+bool IsOwnSide(PSID sid)
+{
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text))
+        return false;
+    const Tallis::ImageUpdate::unique_hlocal owned(text);
+    const std::wstring sidText = text;
+    if (sidText == L"S-1-5-18" || sidText == L"S-1-5-32-544")
+        return true;
+    Tallis::ImageUpdate::unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return false;
+    BYTE buffer[256];
+    DWORD needed = 0;
+    return GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &needed) &&
+           EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+// The first entry that grants anything to another account, as text; empty when there is none.
+std::string OtherAccountsEntry(PACL dacl)
+{
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, index, &ace))
+            return "entry " + std::to_string(index) + " cannot be read";
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE)
+            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            return "entry " + std::to_string(index) + " of type " + std::to_string(int(header->AceType));
+        PSID sid = const_cast<DWORD*>(&static_cast<const ACCESS_ALLOWED_ACE*>(ace)->SidStart);
+        if (!IsOwnSide(sid)) {
+            wchar_t* text = nullptr;
+            const bool named = ConvertSidToStringSidW(sid, &text);
+            const Tallis::ImageUpdate::unique_hlocal owned(text);
+            return "entry " + std::to_string(index) + " allows " + (named ? Narrow(text) : std::string("?"));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
 ::testing::AssertionResult OthersHaveNoAccess(const std::wstring& path)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -226,9 +272,10 @@ std::string UnixPath(const std::wstring& windowsPath)
         descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
     const std::string sddl = converted ? Narrow(text) : std::string();
     LocalFree(text);
+    const std::string other = dacl ? OtherAccountsEntry(dacl) : std::string("no DACL");
     LocalFree(descriptor);
-    if (!converted || !dacl || sddl.find(";;;WD)") != std::string::npos)
-        return ::testing::AssertionFailure() << Narrow(path) << " is open to Everyone: " << sddl;
+    if (!other.empty())
+        return ::testing::AssertionFailure() << Narrow(path) << " is open to other accounts (" << other << "): " << sddl;
     const std::string unixPath = UnixPath(path);
     if (RunUnixShell("test $(( $(stat -c %a '" + unixPath + "') % 10 )) -eq 0") != 0)
         return ::testing::AssertionFailure() << unixPath << " has Unix permissions for others";

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -33,6 +35,15 @@ void ExpectFiveReadersAgree(Tallis::ImageUpdate::ListLock& lock, std::size_t pre
     std::atomic<int> holding{0};
     std::atomic<int> apart{0};
     std::atomic<int> wrong{0};
+    std::mutex firstWrongLock;
+    std::string firstWrong;
+    const auto note = [&](int reader, int round, std::size_t q, const Answer& answer) {
+        const std::lock_guard<std::mutex> guard(firstWrongLock);
+        if (firstWrong.empty())
+            firstWrong = "first: reader " + std::to_string(reader) + ", round " + std::to_string(round) + ", query " +
+                         std::to_string(q) + " answered " + ::testing::PrintToString(answer) + " instead of " +
+                         ::testing::PrintToString(alone[q]);
+    };
     std::vector<std::thread> readers;
     for (int t = 0; t < kReaders; ++t) {
         readers.emplace_back([&, t] {
@@ -45,7 +56,11 @@ void ExpectFiveReadersAgree(Tallis::ImageUpdate::ListLock& lock, std::size_t pre
             for (int round = 0; round < rounds; ++round) {
                 for (std::size_t i = 0; i < queries; ++i) {
                     const std::size_t q = (std::size_t(t) * queries / kReaders + i) % queries;
-                    wrong += ask(q) == alone[q] ? 0 : 1;
+                    const Answer answer = ask(q);
+                    if (!(answer == alone[q])) {
+                        ++wrong;
+                        note(t, round, q, answer);
+                    }
                 }
             }
         });
@@ -53,7 +68,8 @@ void ExpectFiveReadersAgree(Tallis::ImageUpdate::ListLock& lock, std::size_t pre
     for (std::thread& reader : readers)
         reader.join();
     EXPECT_EQ(apart.load(), 0) << "readers that did not hold the lock together with four others";
-    EXPECT_EQ(wrong.load(), 0) << "of " << kReaders * rounds * int(queries) << " answers of five readers";
+    EXPECT_EQ(wrong.load(), 0) << "of " << kReaders * rounds * int(queries) << " answers of five readers; "
+                               << firstWrong;
 }
 
 } // namespace kvotest
