@@ -187,10 +187,9 @@ TEST_F(QuietRun, ASecondRunWhileOneCollectsExitsFive)
 // The OS log step on current Windows, without wmic: wevtutil exports the events and the run is ok.
 TEST_F(QuietRun, WithoutWmicTheEventsAreExportedAndTheRunIsOk)
 {
-    const std::wstring wmic = L"C:\\Windows\\system32\\wbem\\wmic.exe";
-    ASSERT_TRUE(MoveFileW(wmic.c_str(), (wmic + L".away").c_str()));
+    const kvotest::MovedAside wmic(L"C:\\Windows\\system32\\wbem\\wmic.exe");
+    ASSERT_TRUE(wmic.Moved());
     const ProgramRun run = RunProgram(L"/quiet /collect oslogs /out " + Quote(base.Path()), kRunMs);
-    MoveFileW((wmic + L".away").c_str(), wmic.c_str());
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     const std::wstring folder = FindOutputFolder(base.Path());
     ASSERT_FALSE(folder.empty()) << run.output;

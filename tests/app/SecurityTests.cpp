@@ -155,16 +155,14 @@ TEST_F(SecureRun, ABaseFolderThatIsALinkOrThatOthersMayChangeIsRefused)
 TEST_F(SecureRun, AProductLogRootThatIsALinkIsNotFollowed)
 {
     const std::wstring logs = L"C:\\ProgramData\\Korvane\\Halvrun\\LOGS";
-    const std::wstring aside = logs + L"-aside";
-    ASSERT_TRUE(MoveFileW(logs.c_str(), aside.c_str()));
+    const kvotest::MovedAside aside(logs);
+    ASSERT_TRUE(aside.Moved());
     ScratchFolder profile(L"secure-profile");
     kvotest::WriteFileBytes(profile / L"secret.txt", "another profile's file");
     ASSERT_EQ(kvotest::RunUnixShell("ln -s '" + kvotest::UnixPath(profile.Path()) + "' '" + kvotest::UnixPath(logs) +
                                     "'"),
               0);
     const ProgramRun run = RunProgram(L"/quiet /collect logs /out " + Quote(base.Path()), kRunMs);
-    kvotest::RemoveTree(logs);
-    ASSERT_TRUE(MoveFileW(aside.c_str(), logs.c_str()));
     EXPECT_EQ(run.exitCode, 1u) << run.output;
     const std::wstring folder = FindOutputFolder(base.Path());
     ASSERT_FALSE(folder.empty()) << run.output;

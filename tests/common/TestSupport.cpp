@@ -213,6 +213,19 @@ std::string UnixPath(const std::wstring& windowsPath)
     return result;
 }
 
+MovedAside::MovedAside(std::wstring path) : m_path(std::move(path))
+{
+    m_moved = MoveFileW(m_path.c_str(), (m_path + L".away").c_str()) != FALSE;
+}
+
+MovedAside::~MovedAside()
+{
+    if (!m_moved)
+        return;
+    RemoveTree(m_path);
+    MoveFileW((m_path + L".away").c_str(), m_path.c_str());
+}
+
 namespace {
 
 // SYSTEM, Administrators or the account this process runs as.

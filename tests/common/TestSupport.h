@@ -52,6 +52,21 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 [[nodiscard]] std::string Narrow(const std::wstring& text);
 [[nodiscard]] std::wstring Widen(const std::string& utf8);
 
+// A file or folder of the test machine moved aside for one case ("<path>.away"), and put back when
+// the case ends however it ends; whatever the case left at the name (a planted link) goes first.
+class MovedAside {
+public:
+    explicit MovedAside(std::wstring path);
+    ~MovedAside();
+    MovedAside(const MovedAside&) = delete;
+    MovedAside& operator=(const MovedAside&) = delete;
+    [[nodiscard]] bool Moved() const { return m_moved; }
+
+private:
+    std::wstring m_path;
+    bool m_moved = false;
+};
+
 // Environment variable of this process, empty when unset.
 [[nodiscard]] std::wstring GetEnv(const wchar_t* name);
 

@@ -27,18 +27,9 @@ const wchar_t* const kWmic = L"C:\\Windows\\system32\\wbem\\wmic.exe";
 const wchar_t* const kMsinfo = L"C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo\\msinfo32.exe";
 
 // A platform program moved aside for one case, as on a machine that lacks it.
-class Absent {
+class Absent : public kvotest::MovedAside {
 public:
-    explicit Absent(const std::wstring& path) : m_path(path)
-    {
-        EXPECT_TRUE(MoveFileW(m_path.c_str(), (m_path + L".away").c_str())) << kvotest::Narrow(m_path);
-    }
-    ~Absent() { MoveFileW((m_path + L".away").c_str(), m_path.c_str()); }
-    Absent(const Absent&) = delete;
-    Absent& operator=(const Absent&) = delete;
-
-private:
-    std::wstring m_path;
+    explicit Absent(const std::wstring& path) : MovedAside(path) { EXPECT_TRUE(Moved()) << kvotest::Narrow(path); }
 };
 
 SYSTEMTIME LocalTime(WORD year, WORD month, WORD day)
