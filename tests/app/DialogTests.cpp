@@ -1,6 +1,7 @@
 // The main dialog in-process, with collectors whose results and timing the test controls: the
 // idle and busy states, the three outcomes, the busy guard against Close and Escape, a worker
-// that cannot start, and missing strings. A driver thread works the dialog like a user.
+// that cannot start, missing strings, and a run in another person's session (no folder browser,
+// no explorer). A driver thread works the dialog like a user.
 #include "VellocsDiagDlg.h"
 
 #include "AppDriver.h"
@@ -12,11 +13,14 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace kvoapp;
 using Tallis::ImageUpdate::unique_handle;
@@ -97,6 +101,32 @@ constexpr int kControls[] = {IDOK, IDCANCEL, IDC_BROWSE, IDC_COLLECT_LOGS, IDC_C
     if (shownIcon != SystemIcon(icon))
         return ::testing::AssertionFailure() << "box shows another icon";
     return ::testing::AssertionSuccess();
+}
+
+// The explorer processes this process has started: under Wine, ShellExecuteW "explore" starts
+// explorer.exe as its child before it returns.
+std::vector<DWORD> ExplorersStartedHere()
+{
+    std::vector<DWORD> found;
+    Tallis::ImageUpdate::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
+            found.push_back(entry.th32ProcessID);
+    return found;
+}
+
+void EndExplorersStartedSince(const std::vector<DWORD>& before)
+{
+    for (DWORD id : ExplorersStartedHere()) {
+        if (std::find(before.begin(), before.end(), id) != before.end())
+            continue;
+        unique_handle explorer(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (explorer && TerminateProcess(explorer.get(), 0))
+            WaitForSingleObject(explorer.get(), 5000);
+    }
 }
 
 class DialogTest : public ::testing::Test {
@@ -353,6 +383,108 @@ TEST_F(DialogTest, StatusTextReachesTheDialogWhileItsRunIsUnderWay)
     }
     // The run's scope removed the registration: nothing to reach, nothing to crash.
     SetStatusText(L"Status: after the dialog");
+}
+
+// The session's own user (what the real check finds under Wine) gets the folder in the explorer.
+TEST_F(DialogTest, InTheSessionUsersOwnRunTheExplorerOpensTheFolder)
+{
+    const std::vector<DWORD> before = ExplorersStartedHere();
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
+    RunDialog(dialog, [&](HWND hwnd) {
+        EXPECT_TRUE(IsItemEnabled(hwnd, IDC_BROWSE));
+        PostClick(hwnd, IDOK);
+        EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_SUCCEEDED), IDI_INFORMATION));
+    });
+    const std::vector<DWORD> after = ExplorersStartedHere();
+    EXPECT_EQ(after.size(), before.size() + 1);
+    EndExplorersStartedSince(before);
+}
+
+DWORD AnotherPersonsSession(SessionFacts& facts)
+{
+    facts.tokenSid = L"S-1-5-21-1004336348-1177238915-682003330-500";
+    facts.tokenUser = {L"helpdesk-admin", L"CONTOSO"};
+    facts.sessionUser = {L"anna", L"CONTOSO"};
+    return 0;
+}
+
+DWORD SystemInTheSession(SessionFacts& facts)
+{
+    facts.tokenSid = L"S-1-5-18";
+    facts.tokenUser = {L"SYSTEM", L"NT AUTHORITY"};
+    facts.sessionUser = {L"anna", L"CONTOSO"};
+    return 0;
+}
+
+DWORD UnreadableSession(SessionFacts&)
+{
+    return ERROR_ACCESS_DENIED;
+}
+
+class DialogInAnotherSessionTest : public DialogTest {
+protected:
+    void SetUp() override { SetSessionFactsForTest(AnotherPersonsSession); }
+    void TearDown() override { SetSessionFactsForTest(nullptr); }
+};
+
+TEST_F(DialogInAnotherSessionTest, BrowseIsOffWithItsReasonAndAClickOpensNoFolderBrowser)
+{
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
+    RunDialog(dialog, [&](HWND hwnd) {
+        const std::wstring reason = LoadText(IDS_BROWSE_UNAVAILABLE);
+        EXPECT_FALSE(IsItemEnabled(hwnd, IDC_BROWSE));
+        for (int id : {IDOK, IDCANCEL, IDC_COLLECT_LOGS, IDC_COLLECT_METADATA, IDC_COLLECT_OSLOGS})
+            EXPECT_TRUE(IsItemEnabled(hwnd, id)) << id;
+        EXPECT_EQ(ItemText(hwnd, IDC_STATUS), reason);
+        // Wine delivers a click on a disabled button, as a posted message would on Windows.
+        PostClick(hwnd, IDC_BROWSE);
+        if (HWND browser = WaitForMessageBox(GetCurrentProcessId(), 2000)) {
+            ADD_FAILURE() << "the folder browser opened";
+            PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+            WaitForWindowGone(browser, 10000);
+        }
+        EXPECT_EQ(ItemText(hwnd, IDC_OUTPUT_FOLDER), m_outputFolder);
+        // Back to idle after an empty OK: still off, and the reason is shown again.
+        for (int id : {IDC_COLLECT_LOGS, IDC_COLLECT_METADATA, IDC_COLLECT_OSLOGS})
+            SetChecked(hwnd, id, false);
+        PostClick(hwnd, IDOK);
+        EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_SELECT_AN_OPTION), IDI_WARNING));
+        for (int i = 0; i < 100 && dialog.IsBusy(); ++i)
+            Sleep(20);
+        EXPECT_TRUE(IsItemEnabled(hwnd, IDOK));
+        EXPECT_FALSE(IsItemEnabled(hwnd, IDC_BROWSE));
+        EXPECT_EQ(ItemText(hwnd, IDC_STATUS), reason);
+        PostClick(hwnd, IDCANCEL);
+    });
+}
+
+TEST_F(DialogInAnotherSessionTest, TheFinalBoxNamesTheFolderAndNoExplorerOpens)
+{
+    const std::vector<DWORD> before = ExplorersStartedHere();
+    m_metadata.result = 0;
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
+    RunDialog(dialog, [&](HWND hwnd) {
+        PostClick(hwnd, IDOK);
+        EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_FAILED) + L"\n" + LoadText(IDS_REPORT_FOLDER) + L"\n" +
+                                         m_outputFolder,
+                                     IDI_ERROR));
+    });
+    EXPECT_EQ(m_metadata.calls, 1);
+    EXPECT_EQ(ExplorersStartedHere(), before);
+    EndExplorersStartedSince(before);
+}
+
+TEST_F(DialogInAnotherSessionTest, SystemInTheSessionOrFactsThatCannotBeReadKeepBrowseOff)
+{
+    for (SessionFactsFn source : {SystemInTheSession, UnreadableSession}) {
+        SetSessionFactsForTest(source);
+        CVellocsDiagDlg dialog(m_holder, m_request, {});
+        RunDialog(dialog, [&](HWND hwnd) {
+            EXPECT_FALSE(IsItemEnabled(hwnd, IDC_BROWSE));
+            EXPECT_EQ(ItemText(hwnd, IDC_STATUS), LoadText(IDS_BROWSE_UNAVAILABLE));
+            PostClick(hwnd, IDCANCEL);
+        });
+    }
 }
 
 class DialogStringTest : public DialogTest {
