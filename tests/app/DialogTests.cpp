@@ -13,14 +13,11 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
-#include <vector>
 
 using namespace kvoapp;
 using Tallis::ImageUpdate::unique_handle;
@@ -103,30 +100,38 @@ constexpr int kControls[] = {IDOK, IDCANCEL, IDC_BROWSE, IDC_COLLECT_LOGS, IDC_C
     return ::testing::AssertionSuccess();
 }
 
-// The explorer processes this process has started: under Wine, ShellExecuteW "explore" starts
-// explorer.exe as its child before it returns.
-std::vector<DWORD> ExplorersStartedHere()
+// Another process's visible top-level windows whose title holds the name: the explorer titles its
+// window with the folder's name.
+int WindowsTitled(const std::wstring& name)
 {
-    std::vector<DWORD> found;
-    Tallis::ImageUpdate::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = snapshot && Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry))
-        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"explorer.exe") == 0)
-            found.push_back(entry.th32ProcessID);
-    return found;
+    struct Search {
+        const std::wstring& name;
+        int count;
+    } search{name, 0};
+    EnumWindows(
+        [](HWND window, LPARAM argument) -> BOOL {
+            auto* found = reinterpret_cast<Search*>(argument);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process != GetCurrentProcessId() && IsWindowVisible(window) &&
+                WindowText(window).find(found->name) != std::wstring::npos)
+                ++found->count;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.count;
 }
 
-void EndExplorersStartedSince(const std::vector<DWORD>& before)
+// Whether an explorer window on the folder appears within timeoutMs.
+bool ExplorerWindowAppears(const std::wstring& folderName, DWORD timeoutMs)
 {
-    for (DWORD id : ExplorersStartedHere()) {
-        if (std::find(before.begin(), before.end(), id) != before.end())
-            continue;
-        unique_handle explorer(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (explorer && TerminateProcess(explorer.get(), 0))
-            WaitForSingleObject(explorer.get(), 5000);
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (WindowsTitled(folderName) == 0) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(100);
     }
+    return true;
 }
 
 class DialogTest : public ::testing::Test {
@@ -388,16 +393,15 @@ TEST_F(DialogTest, StatusTextReachesTheDialogWhileItsRunIsUnderWay)
 // The session's own user (what the real check finds under Wine) gets the folder in the explorer.
 TEST_F(DialogTest, InTheSessionUsersOwnRunTheExplorerOpensTheFolder)
 {
-    const std::vector<DWORD> before = ExplorersStartedHere();
+    // A name of its own, which no other case's explorer window shows.
+    m_request.seconds = 1457355911;
     CVellocsDiagDlg dialog(m_holder, m_request, {});
     RunDialog(dialog, [&](HWND hwnd) {
         EXPECT_TRUE(IsItemEnabled(hwnd, IDC_BROWSE));
         PostClick(hwnd, IDOK);
         EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_SUCCEEDED), IDI_INFORMATION));
     });
-    const std::vector<DWORD> after = ExplorersStartedHere();
-    EXPECT_EQ(after.size(), before.size() + 1);
-    EndExplorersStartedSince(before);
+    EXPECT_TRUE(ExplorerWindowAppears(L"VellocsDiag_1457355911", 15000));
 }
 
 DWORD AnotherPersonsSession(SessionFacts& facts)
@@ -460,7 +464,8 @@ TEST_F(DialogInAnotherSessionTest, BrowseIsOffWithItsReasonAndAClickOpensNoFolde
 
 TEST_F(DialogInAnotherSessionTest, TheFinalBoxNamesTheFolderAndNoExplorerOpens)
 {
-    const std::vector<DWORD> before = ExplorersStartedHere();
+    m_request.seconds = 1457355912;
+    m_outputFolder = m_scratch / L"VellocsDiag_1457355912";
     m_metadata.result = 0;
     CVellocsDiagDlg dialog(m_holder, m_request, {});
     RunDialog(dialog, [&](HWND hwnd) {
@@ -470,8 +475,8 @@ TEST_F(DialogInAnotherSessionTest, TheFinalBoxNamesTheFolderAndNoExplorerOpens)
                                      IDI_ERROR));
     });
     EXPECT_EQ(m_metadata.calls, 1);
-    EXPECT_EQ(ExplorersStartedHere(), before);
-    EndExplorersStartedSince(before);
+    // As long as the session's own user's explorer takes to show its window (see above).
+    EXPECT_FALSE(ExplorerWindowAppears(L"VellocsDiag_1457355912", 5000));
 }
 
 TEST_F(DialogInAnotherSessionTest, SystemInTheSessionOrFactsThatCannotBeReadKeepBrowseOff)
