@@ -24,7 +24,6 @@ public:
     // job. Without the desktop no program runs, not even on the visible desktop: an error entry,
     // and the Windows error.
     [[nodiscard]] DWORD Open(const wchar_t* desktopBase) noexcept;
-    [[nodiscard]] const std::wstring& DesktopName() const noexcept { return m_desktopName; }
 
     // Runs application (a full path) with the command line in currentFolder to its end, within
     // what is left of the budget. what names it in the log ("the OS log script").
