@@ -412,19 +412,6 @@ DWORD AnotherPersonsSession(SessionFacts& facts)
     return 0;
 }
 
-DWORD SystemInTheSession(SessionFacts& facts)
-{
-    facts.tokenSid = L"S-1-5-18";
-    facts.tokenUser = {L"SYSTEM", L"NT AUTHORITY"};
-    facts.sessionUser = {L"anna", L"CONTOSO"};
-    return 0;
-}
-
-DWORD UnreadableSession(SessionFacts&)
-{
-    return ERROR_ACCESS_DENIED;
-}
-
 class DialogInAnotherSessionTest : public DialogTest {
 protected:
     void SetUp() override { SetSessionFactsForTest(AnotherPersonsSession); }
@@ -477,19 +464,6 @@ TEST_F(DialogInAnotherSessionTest, TheFinalBoxNamesTheFolderAndNoExplorerOpens)
     EXPECT_EQ(m_metadata.calls, 1);
     // As long as the session's own user's explorer takes to show its window (see above).
     EXPECT_FALSE(ExplorerWindowAppears(L"VellocsDiag_1457355912", 5000));
-}
-
-TEST_F(DialogInAnotherSessionTest, SystemInTheSessionOrFactsThatCannotBeReadKeepBrowseOff)
-{
-    for (SessionFactsFn source : {SystemInTheSession, UnreadableSession}) {
-        SetSessionFactsForTest(source);
-        CVellocsDiagDlg dialog(m_holder, m_request, {});
-        RunDialog(dialog, [&](HWND hwnd) {
-            EXPECT_FALSE(IsItemEnabled(hwnd, IDC_BROWSE));
-            EXPECT_EQ(ItemText(hwnd, IDC_STATUS), LoadText(IDS_BROWSE_UNAVAILABLE));
-            PostClick(hwnd, IDCANCEL);
-        });
-    }
 }
 
 class DialogStringTest : public DialogTest {

@@ -2,6 +2,7 @@
 // facts this process reads under Wine, whose session names the running user.
 #include "SessionUser.h"
 
+#include "AppTestSeams.h"
 #include "PrivateSecurity.h"
 #include "TestSupport.h"
 
@@ -59,6 +60,17 @@ TEST(SessionUserJudgement, AnUnreadableTokenNameIsNotTakenForTheSessionsUser)
     EXPECT_EQ(JudgeSessionUser(Facts(L"", L"", L"", L"")), SessionUser::Unknown);
     EXPECT_EQ(JudgeSessionUser(Facts(L"", L"CONTOSO", L"anna", L"CONTOSO")), SessionUser::Unknown);
     EXPECT_FALSE(MayUseShellWindows(SessionUser::Unknown));
+}
+
+TEST(SessionUserJudgement, FactsThatCannotBeReadKeepTheShellWindowsClosed)
+{
+    SetSessionFactsForTest([](SessionFacts& facts) -> DWORD {
+        facts = Facts(L"anna", L"CONTOSO", L"anna", L"CONTOSO");
+        return ERROR_ACCESS_DENIED;
+    });
+    const SessionUser user = CurrentSessionUser();
+    SetSessionFactsForTest(nullptr);
+    EXPECT_EQ(user, SessionUser::Unknown);
 }
 
 // Wine's session names the running user, so the real check finds the same user there.

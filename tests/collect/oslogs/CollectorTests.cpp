@@ -2,10 +2,8 @@
 // process, wait and clean-up.
 #include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
-#include "HiddenProcesses.h"
 #include "OsLogsTestSupport.h"
 #include "PrivateSecurity.h"
-#include "StepEnvironment.h"
 #include "SupportTestSeams.h"
 #include "SystemDirectory.h"
 #include "TestSupport.h"
@@ -367,17 +365,6 @@ TEST_F(OsLogCollector, ADesktopThatCannotBeMadeFailsTheStepAndNothingRunsOnTheVi
         << errors;
     EXPECT_EQ(FullLog().find("Started "), std::string::npos) << FullLog();
 
-    // The step's runner itself refuses every program without its desktop (wevtutil's too).
-    HiddenProcesses processes(EnvironmentBlock({{L"VELLOCS_OUTDIR", m_out}}), 10000, L"TEST");
-    EXPECT_EQ(processes.Open(CWindowsOSLogs::kDesktopName), DWORD(ERROR_ACCESS_DENIED));
-    DWORD exitCode = 0;
-    EXPECT_EQ(processes.Run(Tallis::ImageUpdate::SystemProgramPath(L"cmd.exe"),
-                            L"cmd.exe /d /c echo ran> \"" + m_out + L"\\ran.txt\"", m_scratch.Path(), L"wevtutil",
-                            exitCode),
-              HiddenProcesses::Ended::NotStarted);
-    EXPECT_FALSE(kvotest::FileExists(m_out + L"\\ran.txt"));
-    EXPECT_NE(ErrorLog().find("Wevtutil is not started: the step has no desktop of its own"), std::string::npos)
-        << ErrorLog();
 }
 
 // An elevated run carries the environment of whoever elevated it: none of it reaches the script

@@ -21,26 +21,14 @@ TEST(StepEnvironment, BlockIsSortedWithoutRegardToCaseAndEndsWithTwoNulls)
     EXPECT_EQ(EnvironmentBlock({}), std::wstring(2, L'\0'));
 }
 
-TEST(StepEnvironment, FixedVariablesFromTheFoldersAndOnlyInheritedOnesWithAValue)
+// What has no value is left out rather than set empty (the end-to-end case shows the rest).
+TEST(StepEnvironment, NoOutputFolderAndUnsetInheritedVariablesAreLeftOut)
 {
-    const EnvironmentVariables variables =
-        StepVariables(L"C:\\Windows\\system32", L"C:\\Windows", L"C:\\Temp\\KvoVellocsDiag-0a", L"D:\\Out",
-                      {{L"CommonProgramFiles", L"C:\\Program Files\\Common Files"}, {L"Unset", L""}});
-    const EnvironmentVariables expected = {
-        {L"PATH", L"C:\\Windows\\system32;C:\\Windows\\system32\\Wbem;C:\\Windows\\system32\\WindowsPowerShell\\v1.0"},
-        {L"TEMP", L"C:\\Temp\\KvoVellocsDiag-0a"},
-        {L"TMP", L"C:\\Temp\\KvoVellocsDiag-0a"},
-        {L"SystemRoot", L"C:\\Windows"},
-        {L"windir", L"C:\\Windows"},
-        {L"ComSpec", L"C:\\Windows\\system32\\cmd.exe"},
-        {L"PATHEXT", L".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
-        {L"VELLOCS_OUTDIR", L"D:\\Out"},
-        {L"CommonProgramFiles", L"C:\\Program Files\\Common Files"},
-    };
-    EXPECT_EQ(variables, expected);
-    // Without an output folder the script gets none, rather than an empty one.
-    for (const auto& variable : StepVariables(L"S", L"W", L"T", L"", {}))
-        EXPECT_NE(variable.first, L"VELLOCS_OUTDIR");
+    for (const auto& [name, value] : StepVariables(L"S", L"W", L"T", L"", {{L"CommonProgramFiles", L""}})) {
+        EXPECT_NE(name, L"VELLOCS_OUTDIR");
+        EXPECT_NE(name, L"CommonProgramFiles");
+        EXPECT_FALSE(value.empty()) << kvotest::Narrow(name);
+    }
 }
 
 } // namespace
