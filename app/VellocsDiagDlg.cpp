@@ -5,6 +5,7 @@
 #include "ConsoleOutput.h"
 #include "OutputFolder.h"
 #include "ResourceStrings.h"
+#include "SessionUser.h"
 #include "UniqueHandles.h"
 #include "WinApplication.h"
 #include "resource.h"
@@ -101,6 +102,12 @@ bool CVellocsDiagDlg::OnInitDialog()
     if (HMENU systemMenu = GetSystemMenu(GetHwnd(), FALSE))
         EnableMenuItem(systemMenu, SC_CLOSE, MF_BYCOMMAND | MF_DISABLED | MF_GRAYED);
 
+    // The folder browser is a full shell view: its context menus start programs with this
+    // process's rights, which the person at the keyboard may not have.
+    m_shellClosed = !MayUseShellWindows(CurrentSessionUser());
+    if (m_shellClosed)
+        m_shellClosedReason = LoadResourceString(IDS_BROWSE_UNAVAILABLE);
+
     EnableControls(true);
     return true;
 }
@@ -135,17 +142,22 @@ bool CVellocsDiagDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& re
 
 void CVellocsDiagDlg::EnableControls(bool enable)
 {
-    EnableItem(IDC_BROWSE, enable);
+    EnableItem(IDC_BROWSE, enable && !m_shellClosed);
     EnableItem(IDCANCEL, enable);
     EnableItem(IDOK, enable);
     for (int index = 0; index < CVellocsDiag::kComponentCount; ++index)
         EnableItem(kCheckBoxIds[index], enable && IsOffered(m_holder.GetComponent(index)));
+    if (enable && m_shellClosed)
+        m_statusText = m_shellClosedReason;
     if (enable)
         UpdateData(true);
 }
 
 void CVellocsDiagDlg::OnBrowse()
 {
+    // A click reaches here from a disabled button too (a posted WM_COMMAND).
+    if (m_shellClosed)
+        return;
     wchar_t displayName[MAX_PATH] = {};
     BROWSEINFOW browse = {};
     browse.hwndOwner = GetHwnd();
@@ -265,25 +277,34 @@ void CVellocsDiagDlg::OnCollectionDone(RunEnd end)
     }
 }
 
-// The box of a run that made its folder (or tried to), then the folder in the explorer.
-void CVellocsDiagDlg::ShowOutcome(RunEnd end)
+std::wstring CVellocsDiagDlg::OutcomeText(RunEnd end) const
 {
     const bool succeeded = end == RunEnd::Succeeded || end == RunEnd::ItemsMissed;
     std::wstring text = LoadResourceString(succeeded ? IDS_REPORT_SUCCEEDED : IDS_REPORT_FAILED);
-    UINT icon = succeeded ? MB_ICONINFORMATION : MB_ICONERROR;
-    if (end == RunEnd::ItemsMissed) {
-        // Items that could not be collected: the report is there, but the reader must know.
+    // Items that could not be collected: the report is there, but the reader must know.
+    if (end == RunEnd::ItemsMissed)
         text += L"\n" + FormatCountString(IDS_ITEMS_NOT_COLLECTED, unsigned(m_record->errorCount));
-        icon = MB_ICONWARNING;
-    }
     if (end == RunEnd::OutputFailed && !m_record->problem.empty())
         text += L"\n" + m_record->problem;
-    AppMessageBox(text.c_str(), icon, GetHwnd());
+    if (m_shellClosed && !m_record->outputFolder.empty())
+        text += L"\n" + LoadResourceString(IDS_REPORT_FOLDER) + L"\n" + m_record->outputFolder;
+    return text;
+}
+
+// The box of a run that made its folder (or tried to), then the folder in the explorer; without
+// the explorer, the box names the folder.
+void CVellocsDiagDlg::ShowOutcome(RunEnd end)
+{
+    UINT icon = end == RunEnd::Succeeded ? MB_ICONINFORMATION : MB_ICONERROR;
+    if (end == RunEnd::ItemsMissed)
+        icon = MB_ICONWARNING;
+    AppMessageBox(OutcomeText(end).c_str(), icon, GetHwnd());
+    if (m_record->outputFolder.empty())
+        return;
+    m_outputFolderText = m_record->outputFolder;
     // The explorer's result is ignored: the dialog closes either way.
-    if (!m_record->outputFolder.empty()) {
-        m_outputFolderText = m_record->outputFolder;
+    if (!m_shellClosed)
         ShellExecuteW(nullptr, L"explore", m_outputFolderText.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-    }
 }
 
 void CVellocsDiagDlg::OnClose()

@@ -48,6 +48,7 @@ private:
     void OnCollectionDone(RunEnd end);
     void ShowOutcome(RunEnd end);
     void EnableControls(bool enable);
+    [[nodiscard]] std::wstring OutcomeText(RunEnd end) const;
     void ReturnToIdle();
     static DWORD WINAPI CollectionWorker(void* argument) noexcept;
     RunEnd RunCollection();
@@ -70,4 +71,8 @@ private:
     // Held from OK until the completion arrives, on the GUI thread.
     CCollectionLock m_lock;
     std::wstring m_lockWarning;
+    // Set at start when the program runs as someone other than the session's user: no folder
+    // browser, no explorer, and this reason on the status line while idle.
+    bool m_shellClosed = false;
+    std::wstring m_shellClosedReason;
 };

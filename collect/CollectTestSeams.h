@@ -16,3 +16,8 @@ void SetZip64ThresholdsForTest(uint64_t bytes, uint32_t entries) noexcept;
 // The free-space check's estimate, a fixed number of bytes to let a disk fill up during a run
 // (ULLONG_MAX: the collectors' own estimate).
 void SetEstimateForTest(ULONGLONG bytes) noexcept;
+
+// Replaces CreateDesktopW for the OS log step's desktop: one that cannot be made, or one whose name
+// and security a test records (null: CreateDesktopW).
+using DesktopCreateFn = HDESK (*)(const wchar_t* name, ACCESS_MASK access, SECURITY_ATTRIBUTES* security);
+void SetDesktopCreateForTest(DesktopCreateFn create) noexcept;

@@ -20,9 +20,9 @@
 [[nodiscard]] std::wstring LocaleCommandLine(const std::wstring& file);
 
 // For each of the three logs whose XML is missing or empty, exports the events with wevtutil on the
-// step's processes (full path, hidden desktop, job, what is left of its budget), in currentFolder.
-// An empty XML stays, with a warning entry. Returns how each log arrived, and false when the budget
-// ran out.
+// step's processes (full path, hidden desktop, the step's environment, job, what is left of its
+// budget), in currentFolder. An empty XML stays, with a warning entry. Returns how each log
+// arrived, and false when the budget ran out.
 [[nodiscard]] bool ExportMissingEventLogs(HiddenProcesses& processes, const std::wstring& outputFolder,
                                           const std::wstring& cutoff, const std::wstring& currentFolder,
                                           std::array<EventMethod, 3>& methods, const wchar_t* logUnit);

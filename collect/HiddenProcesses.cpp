@@ -1,12 +1,29 @@
 #include "HiddenProcesses.h"
 
+#include "CngApi.h"
+#include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
+#include "PrivateSecurity.h"
 
+#include <atomic>
 #include <cwctype>
+#include <new>
 
 using namespace Tallis::ImageUpdate;
 
 namespace {
+
+// Random bytes of the desktop's name: 16 hex digits.
+constexpr size_t kDesktopRandomBytes = 8;
+
+std::atomic<DesktopCreateFn> g_createDesktop{nullptr};
+
+HDESK CreateStepDesktop(const wchar_t* name, SECURITY_ATTRIBUTES* security) noexcept
+{
+    if (DesktopCreateFn create = g_createDesktop.load())
+        return create(name, DESKTOP_CREATEWINDOW, security);
+    return CreateDesktopW(name, nullptr, nullptr, 0, DESKTOP_CREATEWINDOW, security);
+}
 
 // After the job was ended, how long to let its processes go before the step goes on.
 constexpr DWORD kTerminationWaitMs = 5000;
@@ -40,20 +57,56 @@ std::wstring Capitalized(const wchar_t* what)
 
 } // namespace
 
-HiddenProcesses::HiddenProcesses(const wchar_t* desktopName, DWORD budgetMs, const wchar_t* logUnit) noexcept
-    : m_logUnit(logUnit), m_budgetMs(budgetMs), m_started(std::chrono::steady_clock::now())
+void SetDesktopCreateForTest(DesktopCreateFn create) noexcept
 {
+    g_createDesktop.store(create);
+}
+
+HiddenProcesses::HiddenProcesses(std::wstring environment, DWORD budgetMs, const wchar_t* logUnit) noexcept
+    : m_logUnit(logUnit), m_environment(std::move(environment)), m_budgetMs(budgetMs),
+      m_started(std::chrono::steady_clock::now())
+{
+}
+
+DWORD HiddenProcesses::Open(const wchar_t* desktopBase) noexcept
+{
+    DWORD error = 0;
     try {
-        m_desktopName = desktopName;
-    } catch (...) {
+        // Never the parent's environment: an empty block is still a block.
+        if (m_environment.empty())
+            m_environment.assign(2, L'\0');
+        error = MakeDesktop(desktopBase);
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
     }
-    m_desktop.reset(CreateDesktopW(desktopName, nullptr, nullptr, 0, DESKTOP_CREATEWINDOW, nullptr));
-    if (!m_desktop) {
-        const DWORD error = GetLastError();
-        KVO_LOG(LOG_WARN, logUnit, L"CreateDesktop %s failed, Error:%d; the script runs on the current desktop",
-                desktopName, int(error));
+    if (error != 0) {
+        KVO_LOG(LOG_ERROR, m_logUnit, L"CreateDesktop %s failed, Error:%d; the step's programs do not run on the "
+                L"visible desktop", m_desktopName.empty() ? desktopBase : m_desktopName.c_str(), int(error));
+        return error;
     }
-    m_job = CreateKillOnCloseJob(logUnit);
+    KVO_LOG(LOG_INFO, m_logUnit, L"Created the desktop %s for the step's programs", m_desktopName.c_str());
+    m_job = CreateKillOnCloseJob(m_logUnit);
+    return 0;
+}
+
+DWORD HiddenProcesses::MakeDesktop(const wchar_t* desktopBase)
+{
+    std::wstring random;
+    if (const DWORD error = RandomHex(kDesktopRandomBytes, random))
+        return error;
+    m_desktopName = std::wstring(desktopBase) + L"_" + random;
+    std::wstring self;
+    if (const DWORD error = CurrentAccountSid(self))
+        return error;
+    PrivateSecurity security;
+    if (const DWORD error = security.BuildFrom(L"D:P(A;;GA;;;" + self + L")"))
+        return error;
+    const HDESK desktop = CreateStepDesktop(m_desktopName.c_str(), security.Attributes());
+    const DWORD error = GetLastError();
+    if (!desktop)
+        return error ? error : DWORD(ERROR_INVALID_HANDLE);
+    m_desktop.reset(desktop);
+    return 0;
 }
 
 DWORD HiddenProcesses::RemainingMs() const noexcept
@@ -67,14 +120,19 @@ HiddenProcesses::Ended HiddenProcesses::Run(const std::wstring& application, std
                                             const std::wstring& currentFolder, const wchar_t* what, DWORD& exitCode)
 {
     exitCode = 0;
+    if (!m_desktop) {
+        KVO_LOG(LOG_ERROR, m_logUnit, L"%s is not started: the step has no desktop of its own",
+                Capitalized(what).c_str());
+        return Ended::NotStarted;
+    }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (m_desktop)
-        startup.lpDesktop = m_desktopName.data();
+    startup.lpDesktop = m_desktopName.data();
     // Suspended, so that nothing the program starts can escape the job before it is assigned.
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        currentFolder.c_str(), &startup, &started)) {
+    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT, m_environment.data(), currentFolder.c_str(),
+                        &startup, &started)) {
         const DWORD error = GetLastError();
         KVO_LOG(LOG_ERROR, m_logUnit, L"CreateProcess failed for %s (%s), Error:%d", application.c_str(),
                 commandLine.c_str(), int(error));

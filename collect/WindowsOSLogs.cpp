@@ -9,6 +9,7 @@
 #include "HiddenProcesses.h"
 #include "PathBuilder.h"
 #include "PrivateSecurity.h"
+#include "StepEnvironment.h"
 #include "SystemDirectory.h"
 #include "UniqueHandles.h"
 #include "resource.h"
@@ -121,12 +122,8 @@ unique_hfile HoldForReading(const wchar_t* path) noexcept
 // The folder the script fills: it reads it from VELLOCS_OUTDIR, as the collector does.
 std::wstring OutputFolderOfScript()
 {
-    const DWORD needed = GetEnvironmentVariableW(L"VELLOCS_OUTDIR", nullptr, 0);
-    if (needed == 0)
-        return {};
-    std::wstring folder(needed, L'\0');
-    const DWORD length = GetEnvironmentVariableW(L"VELLOCS_OUTDIR", folder.data(), needed);
-    folder.resize(length < needed ? length : 0);
+    std::wstring folder;
+    (void)ProcessVariable(L"VELLOCS_OUTDIR", folder);
     return folder;
 }
 
@@ -253,11 +250,12 @@ DWORD CWindowsOSLogs::ReadScript(const std::wstring& path, ScriptFile& script)
 
 std::wstring CWindowsOSLogs::CommandLineFor(const std::wstring& scriptPath, const std::wstring& cutoffDate)
 {
+    // /d: no AutoRun command from the registry runs before the script.
     const std::wstring quoted = L"\"" + scriptPath + L"\" -cd " + cutoffDate;
     if (scriptPath.find_first_of(L"&<>()@^|") == std::wstring::npos)
-        return L"cmd.exe /k " + quoted;
+        return L"cmd.exe /d /k " + quoted;
     // /s: cmd takes what lies between the first and the last quote as it is.
-    return L"cmd.exe /s /k \"" + quoted + L"\"";
+    return L"cmd.exe /d /s /k \"" + quoted + L"\"";
 }
 
 DWORD CWindowsOSLogs::ExtractScript(const wchar_t* path) noexcept
@@ -328,9 +326,17 @@ INT32 CWindowsOSLogs::RunAndAccount(const std::wstring& script, const std::wstri
         KVO_LOG(LOG_ERROR, kLogUnit, L"The system directory is unknown: cmd.exe cannot be started");
         return 0;
     }
+    const std::wstring outputFolder = OutputFolderOfScript();
+    std::wstring environment;
+    if (const DWORD error = BuildStepEnvironment(workFolder, outputFolder, environment)) {
+        KVO_LOG(LOG_ERROR, kLogUnit, L"The environment of the OS log script could not be built, Error:%d", int(error));
+        return 0;
+    }
+    HiddenProcesses processes(std::move(environment), m_timeoutMs, kLogUnit);
+    if (processes.Open(kDesktopName) != 0)
+        return 0;
     const OsLogSources sources = ListOsLogSources();
     const SYSTEMTIME now = CurrentLocalTime();
-    HiddenProcesses processes(kDesktopName, m_timeoutMs, kLogUnit);
     DWORD exitCode = 0;
     const HiddenProcesses::Ended ended = processes.Run(interpreter, CommandLineFor(script, FormatCutoffDate(now)),
                                                        workFolder, L"the OS log script", exitCode);
@@ -343,7 +349,6 @@ INT32 CWindowsOSLogs::RunAndAccount(const std::wstring& script, const std::wstri
                 m_script.path.c_str());
         return ended == HiddenProcesses::Ended::Normally ? 1 : 0;
     }
-    const std::wstring outputFolder = OutputFolderOfScript();
     std::array<EventMethod, 3> methods{EventMethod::Wmic, EventMethod::Wmic, EventMethod::Wmic};
     bool inTime = ended == HiddenProcesses::Ended::Normally;
     if (inTime)

@@ -1,7 +1,7 @@
 #pragma once
 // The OS log collector: writes the command script into a folder of its own below the temporary
-// folder and runs it there on a desktop of its own; the script fills "OSLogs" below
-// %VELLOCS_OUTDIR%.
+// folder and runs it there on a desktop of its own, with an environment the step builds; the
+// script fills "OSLogs" below %VELLOCS_OUTDIR%.
 #include "RunRequest.h"
 #include "VellocsDiagComponent.h"
 
@@ -23,8 +23,8 @@ public:
     // Ignores its arguments. Runs the script; for the carried script, where its event queries left
     // nothing, exports the events with wevtutil, then checks every output the step should leave
     // (missing and empty ones are error entries). 1 when the script and the exports ran to their end within the time
-    // limit, 0 when the temporary folder, the private folder, the script file, the start or the
-    // wait failed, or the time ran out.
+    // limit, 0 when the temporary folder, the private folder, the script file, the environment, the
+    // desktop, the start or the wait failed, or the time ran out.
     INT32 Collect(const wchar_t* outputFolder, const wchar_t* markerVolumeRoot, INT32 layerMode) override;
     // The files the script copies (the two setup logs, the raw event logs) and a fixed allowance
     // for what it makes: the event-log queries and the system report.
@@ -41,6 +41,7 @@ public:
     static constexpr UINT kScriptResourceId = 140;
     static constexpr const wchar_t* kScriptResourceType = L"BINARY";
     static constexpr const wchar_t* kScriptFileName = L"OSStats.bat";
+    // The desktop's name: this prefix, "_" and 16 random hex digits.
     static constexpr const wchar_t* kDesktopName = L"VELLOCS_STAT_COLLECTION";
     // The private folder's name: this prefix and 32 random hex digits.
     static constexpr const wchar_t* kWorkFolderPrefix = L"KvoVellocsDiag-";
@@ -53,8 +54,8 @@ public:
     // That date itself (time of day 0).
     [[nodiscard]] static SYSTEMTIME CutoffDay(const SYSTEMTIME& localNow);
 
-    // cmd.exe /k "<script>" -cd <date>, or cmd's /s form where the path holds one of &<>()@^|,
-    // whose quotes /k alone would strip: cmd.exe /s /k ""<script>" -cd <date>".
+    // cmd.exe /d /k "<script>" -cd <date>, or cmd's /s form where the path holds one of &<>()@^|,
+    // whose quotes /k alone would strip: cmd.exe /d /s /k ""<script>" -cd <date>".
     [[nodiscard]] static std::wstring CommandLineFor(const std::wstring& scriptPath, const std::wstring& cutoffDate);
 
     // Writes resource 140 of the program's own module to a new file at path (never an existing

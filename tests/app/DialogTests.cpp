@@ -1,6 +1,7 @@
 // The main dialog in-process, with collectors whose results and timing the test controls: the
 // idle and busy states, the three outcomes, the busy guard against Close and Escape, a worker
-// that cannot start, and missing strings. A driver thread works the dialog like a user.
+// that cannot start, missing strings, and a run in another person's session (no folder browser,
+// no explorer). A driver thread works the dialog like a user.
 #include "VellocsDiagDlg.h"
 
 #include "AppDriver.h"
@@ -97,6 +98,40 @@ constexpr int kControls[] = {IDOK, IDCANCEL, IDC_BROWSE, IDC_COLLECT_LOGS, IDC_C
     if (shownIcon != SystemIcon(icon))
         return ::testing::AssertionFailure() << "box shows another icon";
     return ::testing::AssertionSuccess();
+}
+
+// Another process's visible top-level windows whose title holds the name: the explorer titles its
+// window with the folder's name.
+int WindowsTitled(const std::wstring& name)
+{
+    struct Search {
+        const std::wstring& name;
+        int count;
+    } search{name, 0};
+    EnumWindows(
+        [](HWND window, LPARAM argument) -> BOOL {
+            auto* found = reinterpret_cast<Search*>(argument);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process != GetCurrentProcessId() && IsWindowVisible(window) &&
+                WindowText(window).find(found->name) != std::wstring::npos)
+                ++found->count;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.count;
+}
+
+// Whether an explorer window on the folder appears within timeoutMs.
+bool ExplorerWindowAppears(const std::wstring& folderName, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (WindowsTitled(folderName) == 0) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(100);
+    }
+    return true;
 }
 
 class DialogTest : public ::testing::Test {
@@ -353,6 +388,82 @@ TEST_F(DialogTest, StatusTextReachesTheDialogWhileItsRunIsUnderWay)
     }
     // The run's scope removed the registration: nothing to reach, nothing to crash.
     SetStatusText(L"Status: after the dialog");
+}
+
+// The session's own user (what the real check finds under Wine) gets the folder in the explorer.
+TEST_F(DialogTest, InTheSessionUsersOwnRunTheExplorerOpensTheFolder)
+{
+    // A name of its own, which no other case's explorer window shows.
+    m_request.seconds = 1457355911;
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
+    RunDialog(dialog, [&](HWND hwnd) {
+        EXPECT_TRUE(IsItemEnabled(hwnd, IDC_BROWSE));
+        PostClick(hwnd, IDOK);
+        EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_SUCCEEDED), IDI_INFORMATION));
+    });
+    EXPECT_TRUE(ExplorerWindowAppears(L"VellocsDiag_1457355911", 15000));
+}
+
+DWORD AnotherPersonsSession(SessionFacts& facts)
+{
+    facts.tokenSid = L"S-1-5-21-1004336348-1177238915-682003330-500";
+    facts.tokenUser = {L"helpdesk-admin", L"CONTOSO"};
+    facts.sessionUser = {L"anna", L"CONTOSO"};
+    return 0;
+}
+
+class DialogInAnotherSessionTest : public DialogTest {
+protected:
+    void SetUp() override { SetSessionFactsForTest(AnotherPersonsSession); }
+    void TearDown() override { SetSessionFactsForTest(nullptr); }
+};
+
+TEST_F(DialogInAnotherSessionTest, BrowseIsOffWithItsReasonAndAClickOpensNoFolderBrowser)
+{
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
+    RunDialog(dialog, [&](HWND hwnd) {
+        const std::wstring reason = LoadText(IDS_BROWSE_UNAVAILABLE);
+        EXPECT_FALSE(IsItemEnabled(hwnd, IDC_BROWSE));
+        for (int id : {IDOK, IDCANCEL, IDC_COLLECT_LOGS, IDC_COLLECT_METADATA, IDC_COLLECT_OSLOGS})
+            EXPECT_TRUE(IsItemEnabled(hwnd, id)) << id;
+        EXPECT_EQ(ItemText(hwnd, IDC_STATUS), reason);
+        // Wine delivers a click on a disabled button, as a posted message would on Windows.
+        PostClick(hwnd, IDC_BROWSE);
+        if (HWND browser = WaitForMessageBox(GetCurrentProcessId(), 2000)) {
+            ADD_FAILURE() << "the folder browser opened";
+            PostMessageW(browser, WM_COMMAND, IDCANCEL, 0);
+            WaitForWindowGone(browser, 10000);
+        }
+        EXPECT_EQ(ItemText(hwnd, IDC_OUTPUT_FOLDER), m_outputFolder);
+        // Back to idle after an empty OK: still off, and the reason is shown again.
+        for (int id : {IDC_COLLECT_LOGS, IDC_COLLECT_METADATA, IDC_COLLECT_OSLOGS})
+            SetChecked(hwnd, id, false);
+        PostClick(hwnd, IDOK);
+        EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_SELECT_AN_OPTION), IDI_WARNING));
+        for (int i = 0; i < 100 && dialog.IsBusy(); ++i)
+            Sleep(20);
+        EXPECT_TRUE(IsItemEnabled(hwnd, IDOK));
+        EXPECT_FALSE(IsItemEnabled(hwnd, IDC_BROWSE));
+        EXPECT_EQ(ItemText(hwnd, IDC_STATUS), reason);
+        PostClick(hwnd, IDCANCEL);
+    });
+}
+
+TEST_F(DialogInAnotherSessionTest, TheFinalBoxNamesTheFolderAndNoExplorerOpens)
+{
+    m_request.seconds = 1457355912;
+    m_outputFolder = m_scratch / L"VellocsDiag_1457355912";
+    m_metadata.result = 0;
+    CVellocsDiagDlg dialog(m_holder, m_request, {});
+    RunDialog(dialog, [&](HWND hwnd) {
+        PostClick(hwnd, IDOK);
+        EXPECT_TRUE(ExpectMessageBox(LoadText(IDS_REPORT_FAILED) + L"\n" + LoadText(IDS_REPORT_FOLDER) + L"\n" +
+                                         m_outputFolder,
+                                     IDI_ERROR));
+    });
+    EXPECT_EQ(m_metadata.calls, 1);
+    // As long as the session's own user's explorer takes to show its window (see above).
+    EXPECT_FALSE(ExplorerWindowAppears(L"VellocsDiag_1457355912", 5000));
 }
 
 class DialogStringTest : public DialogTest {

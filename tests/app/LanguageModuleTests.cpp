@@ -143,6 +143,18 @@ TEST_F(LanguageModuleTest, ChosenModuleServesStringsUntilTheManagerEnds)
     EXPECT_EQ(GetResourceModule(), m_program.get());
 }
 
+// The reason Browse is off and the folder named in the final box, translated.
+TEST_F(LanguageModuleTest, GermanModuleCarriesTheTextsOfARunInAnotherSession)
+{
+    PlaceModule(L"Resource\\de\\ToolUI_de.dll");
+    CResourceManager manager(m_program.get());
+    manager.LoadLanguageModule();
+    ASSERT_TRUE(manager.HasLanguageModule());
+    EXPECT_EQ(LoadResourceString(IDS_BROWSE_UNAVAILABLE).rfind(L"Durchsuchen gesperrt:", 0), 0u);
+    EXPECT_EQ(LoadResourceString(IDS_REPORT_FOLDER), L"Der Bericht liegt in diesem Ordner:");
+    EXPECT_TRUE(manager.GetWarnings().empty());
+}
+
 // A translation is a format text: one that reads other arguments than the program passes is not
 // used, and the run's log is told once.
 TEST_F(LanguageModuleTest, AStringWithOtherFormatFieldsIsTakenFromTheProgram)

@@ -212,10 +212,11 @@ TEST_F(QuietRun, WithoutWmicTheEventsAreExportedAndTheRunIsOk)
 // Where neither wmic nor wevtutil delivers, the run says so: three items not collected.
 TEST_F(QuietRun, EventLogsThatNoToolDeliversMakeTheRunCompleteWithErrors)
 {
+    const kvotest::StandInSetting failingWmic(L"KVO_WMIC", L"empty");
+    const kvotest::StandInSetting failingWevtutil(L"KVO_WEVTUTIL", L"empty");
     AppProcess program;
     const std::wstring output = base / L"console.txt";
-    ASSERT_TRUE(program.Start(BuiltProgramPath(), L"KVO_WMIC=empty\nKVO_WEVTUTIL=empty",
-                              L"/quiet /collect oslogs /out " + Quote(base / L"out"), output));
+    ASSERT_TRUE(program.Start(BuiltProgramPath(), {}, L"/quiet /collect oslogs /out " + Quote(base / L"out"), output));
     EXPECT_EQ(program.WaitForExit(kRunMs), 1u) << kvotest::ReadFileBytes(output);
     EXPECT_NE(kvotest::ReadFileBytes(output).find("3 error entries"), std::string::npos)
         << kvotest::ReadFileBytes(output);

@@ -184,7 +184,9 @@ TEST_F(ProgramTest, FailingOsLogCollectorReportsTheFailure)
 // Outputs of the OS log step that no tool delivered are items not collected: the box's second line.
 TEST_F(ProgramTest, EventLogsThatNoToolDeliversAreCountedInTheBox)
 {
-    EXPECT_TRUE(m_program.Start(ProgramPath(), L"KVO_WMIC=empty\nKVO_WEVTUTIL=empty")) << GetLastError();
+    const kvotest::StandInSetting failingWmic(L"KVO_WMIC", L"empty");
+    const kvotest::StandInSetting failingWevtutil(L"KVO_WEVTUTIL", L"empty");
+    EXPECT_TRUE(m_program.Start(ProgramPath())) << GetLastError();
     HWND dialog = WaitForMainDialog(m_program.Id(), kStartMs);
     ASSERT_NE(dialog, nullptr);
     m_outputFolder = ItemText(dialog, IDC_OUTPUT_FOLDER);

@@ -193,6 +193,23 @@ std::wstring Widen(const std::string& utf8)
     return result;
 }
 
+namespace {
+// The key tests/simmachine/StandIn.h reads.
+constexpr const wchar_t* kStandInKey = L"Software\\KvoVellocsDiag\\TestStandIns";
+} // namespace
+
+StandInSetting::StandInSetting(const wchar_t* name, const std::wstring& value) : m_name(name)
+{
+    const LSTATUS status = RegSetKeyValueW(HKEY_CURRENT_USER, kStandInKey, name, REG_SZ, value.c_str(),
+                                           DWORD((value.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(status, ERROR_SUCCESS) << "stand-in setting " << Narrow(m_name);
+}
+
+StandInSetting::~StandInSetting()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kStandInKey, m_name.c_str());
+}
+
 std::wstring GetEnv(const wchar_t* name)
 {
     wchar_t buffer[32768];

@@ -70,6 +70,20 @@ private:
 // Environment variable of this process, empty when unset.
 [[nodiscard]] std::wstring GetEnv(const wchar_t* name);
 
+// A setting of the platform programs' stand-ins (tests/simmachine/StandIn.h) for the scope: a value
+// below HKEY_CURRENT_USER, which reaches them where the OS log step's own environment would not.
+// The value is removed afterwards.
+class StandInSetting {
+public:
+    StandInSetting(const wchar_t* name, const std::wstring& value);
+    ~StandInSetting();
+    StandInSetting(const StandInSetting&) = delete;
+    StandInSetting& operator=(const StandInSetting&) = delete;
+
+private:
+    std::wstring m_name;
+};
+
 // Unix path of a Windows path (Wine), empty when it has none.
 [[nodiscard]] std::string UnixPath(const std::wstring& windowsPath);
 

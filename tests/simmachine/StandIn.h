@@ -1,18 +1,28 @@
 #pragma once
 // What the stand-ins for the platform's programs share: each appends its command line to the file
 // named by KVO_STANDIN_LOG (when set), so a test can tell whether and how it was started, and
-// reads its behaviour from an environment variable, which the collector passes on.
+// reads its behaviour from a setting of that name. The collector gives the programs it starts an
+// environment of its own, so a test sets them as values of kSettingsKey (kvotest::StandInSetting);
+// an environment variable of the name still wins, for a stand-in started by hand.
 #include <windows.h>
 
 #include <string>
 
 namespace standin {
 
-inline std::wstring Environment(const wchar_t* name)
+// Below HKEY_CURRENT_USER; tests/common/TestSupport.cpp writes the same key.
+constexpr const wchar_t* kSettingsKey = L"Software\\KvoVellocsDiag\\TestStandIns";
+
+inline std::wstring Setting(const wchar_t* name)
 {
     wchar_t value[1024] = {};
     const DWORD length = GetEnvironmentVariableW(name, value, 1024);
-    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
+    if (length > 0 && length < 1024)
+        return std::wstring(value, length);
+    DWORD bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+        return std::wstring();
+    return value;
 }
 
 inline bool WriteAll(const std::wstring& path, const std::string& bytes, bool append = false)
@@ -38,7 +48,7 @@ inline std::string Utf8(const std::wstring& text)
 // "<program>|<its file>|<command line>" as one line of the stand-ins' log.
 inline void LogStart(const char* program)
 {
-    const std::wstring log = Environment(L"KVO_STANDIN_LOG");
+    const std::wstring log = Setting(L"KVO_STANDIN_LOG");
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     if (!log.empty())

@@ -8,7 +8,7 @@
 int wmain()
 {
     standin::LogStart("wevtutil");
-    const std::wstring mode = standin::Environment(L"KVO_WEVTUTIL");
+    const std::wstring mode = standin::Setting(L"KVO_WEVTUTIL");
     if (mode == L"hang")
         for (;;)
             Sleep(1000);

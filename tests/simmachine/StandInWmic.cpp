@@ -8,7 +8,7 @@
 int wmain()
 {
     standin::LogStart("wmic");
-    if (standin::Environment(L"KVO_WMIC") == L"empty")
+    if (standin::Setting(L"KVO_WMIC") == L"empty")
         return 1;
     std::string query = standin::Utf8(GetCommandLineW());
     std::string escaped;

@@ -1,19 +1,25 @@
-// The collector end to end: temporary folder, private folder, script file, desktop, process, wait
-// and clean-up.
+// The collector end to end: temporary folder, private folder, script file, desktop, environment,
+// process, wait and clean-up.
 #include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
 #include "OsLogsTestSupport.h"
+#include "PrivateSecurity.h"
 #include "SupportTestSeams.h"
+#include "SystemDirectory.h"
 #include "TestSupport.h"
 #include "UniqueHandles.h"
 #include "WindowsOSLogs.h"
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <chrono>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace oslogtest;
 
@@ -60,6 +66,57 @@ ScriptFile GivenScript(const std::string& bytes)
     return script;
 }
 
+// What the step asked of CreateDesktopW: the names, and the DACL of each as SDDL.
+std::vector<std::wstring> g_desktopNames;
+std::vector<std::wstring> g_desktopDacls;
+
+HDESK RecordingCreateDesktop(const wchar_t* name, ACCESS_MASK access, SECURITY_ATTRIBUTES* security)
+{
+    g_desktopNames.push_back(name);
+    wchar_t* sddl = nullptr;
+    if (security && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                        security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+        const Tallis::ImageUpdate::unique_hlocal owner(sddl);
+        g_desktopDacls.push_back(sddl);
+    } else {
+        g_desktopDacls.push_back(L"(none)");
+    }
+    return CreateDesktopW(name, nullptr, nullptr, 0, access, security);
+}
+
+HDESK FailingCreateDesktop(const wchar_t*, ACCESS_MASK, SECURITY_ATTRIBUTES*)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+// "NAME=value" lines of cmd's "set", by upper-case name.
+std::map<std::wstring, std::wstring> ParseSet(const std::string& text)
+{
+    std::map<std::wstring, std::wstring> variables;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos && equals > 0) {
+            std::wstring name = kvotest::Widen(line.substr(0, equals));
+            CharUpperBuffW(name.data(), DWORD(name.size()));
+            variables[name] = kvotest::Widen(line.substr(equals + 1));
+        }
+        start = end + 2;
+    }
+    return variables;
+}
+
+// Wine adds these to every environment block it starts a process with; its cmd sets PROMPT.
+bool AddedByWine(const std::wstring& name)
+{
+    return name == L"SYSTEMDRIVE" || name == L"PROMPT" || name.rfind(L"WINE", 0) == 0;
+}
+
 class OsLogCollector : public ::testing::Test {
 protected:
     OsLogCollector()
@@ -81,6 +138,7 @@ protected:
     void TearDown() override
     {
         SetLocalTimeForTest(nullptr);
+        SetDesktopCreateForTest(nullptr);
         Tallis::ImageUpdate::SetSystemDirectoryForTest(nullptr);
     }
 
@@ -110,6 +168,18 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // The desktop the last run made, as its log names it; empty when it names none.
+    [[nodiscard]] std::wstring DesktopOfTheRun() const
+    {
+        const std::string log = FullLog();
+        std::smatch found;
+        const std::regex created(R"(Created the desktop (VELLOCS_STAT_COLLECTION_[0-9a-f]{16}) for)");
+        std::string name;
+        for (auto at = log.cbegin(); std::regex_search(at, log.cend(), found, created); at = found[0].second)
+            name = found[1].str();
+        return kvotest::Widen(name);
+    }
+
     DWORD m_timeoutMs = RunRequest{}.scriptTimeoutMs;
     kvotest::ScratchFolder m_scratch;
     std::wstring m_temp;
@@ -130,7 +200,9 @@ TEST_F(OsLogCollector, CarriedScriptRunsInAPrivateFolderThatIsRemovedAfterwards)
     EXPECT_EQ(kvotest::ReadFileBytes(logs + L"\\Setupapi.app.log"), m_app.Bytes());
     EXPECT_EQ(kvotest::ReadFileBytes(logs + L"\\Setupapi.dev.log"), m_dev.Bytes());
     EXPECT_TRUE(kvotest::FileExists(logs + L"\\EventLogs\\EvtLog_Security.xml"));
-    EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
+    const std::wstring desktop = DesktopOfTheRun();
+    ASSERT_FALSE(desktop.empty()) << FullLog();
+    EXPECT_FALSE(DesktopExists(desktop.c_str()));
     const std::string log = FullLog();
     std::smatch found;
     ASSERT_TRUE(std::regex_search(log, found, std::regex(R"(Wrote the OS log script to (.*)\\OSStats\.bat)"))) << log;
@@ -240,17 +312,104 @@ TEST_F(OsLogCollector, ScriptRunsOnItsOwnDesktopWhichIsClosedAfterwards)
     m_timeoutMs = 60000;
     INT32 result = -1;
     std::thread worker([&] { result = Collect(GivenScript(waiting)); });
+    std::wstring desktop;
     bool seen = false;
     for (int i = 0; i < 300 && !seen; ++i) {
-        seen = DesktopExists(CWindowsOSLogs::kDesktopName);
+        desktop = DesktopOfTheRun();
+        seen = !desktop.empty() && DesktopExists(desktop.c_str());
         if (!seen)
             Sleep(100);
     }
     kvotest::WriteFileBytes(m_out + L"\\go", "go");
     worker.join();
-    EXPECT_TRUE(seen);
+    EXPECT_TRUE(seen) << FullLog();
     EXPECT_EQ(result, 1);
+    EXPECT_FALSE(DesktopExists(desktop.c_str()));
     EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
+}
+
+// A fixed name could be made first by another account, and its desktop would then be theirs.
+TEST_F(OsLogCollector, EachRunHasADesktopOfItsOwnThatOnlyTheRunningAccountMayUse)
+{
+    g_desktopNames.clear();
+    g_desktopDacls.clear();
+    SetDesktopCreateForTest(RecordingCreateDesktop);
+    ASSERT_EQ(Collect(GivenScript(kEchoArgumentsScript)), 1);
+    ASSERT_EQ(Collect(GivenScript(kEchoArgumentsScript)), 1);
+    ASSERT_EQ(g_desktopNames.size(), 2u);
+    EXPECT_NE(g_desktopNames[0], g_desktopNames[1]);
+    for (const std::wstring& name : g_desktopNames) {
+        EXPECT_TRUE(std::regex_match(kvotest::Narrow(name), std::regex("VELLOCS_STAT_COLLECTION_[0-9a-f]{16}")))
+            << kvotest::Narrow(name);
+        EXPECT_FALSE(DesktopExists(name.c_str())) << "left open: " << kvotest::Narrow(name);
+    }
+    EXPECT_EQ(DesktopOfTheRun(), g_desktopNames[1]);
+    std::wstring self;
+    ASSERT_EQ(Tallis::ImageUpdate::CurrentAccountSid(self), 0u);
+    for (const std::wstring& dacl : g_desktopDacls)
+        EXPECT_EQ(dacl, L"D:P(A;;GA;;;" + self + L")");
+}
+
+// Neither the script nor anything after it runs where the person at the keyboard could reach it.
+TEST_F(OsLogCollector, ADesktopThatCannotBeMadeFailsTheStepAndNothingRunsOnTheVisibleOne)
+{
+    SetDesktopCreateForTest(FailingCreateDesktop);
+    EXPECT_EQ(Collect(GivenScript("@echo off\r\necho ran> \"%VELLOCS_OUTDIR%\\ran.txt\"\r\nexit\r\n")), 0);
+    EXPECT_EQ(Collect(), 0);
+    EXPECT_TRUE(kvotest::ListTree(m_out).empty()) << "a program ran";
+    EXPECT_TRUE(kvotest::ListTree(m_temp).empty()) << "the private folder is removed on this path too";
+    const std::string errors = ErrorLog();
+    const std::regex entry(R"(CreateDesktop VELLOCS_STAT_COLLECTION_[0-9a-f]{16} failed, Error:5; the step's )"
+                           R"(programs do not run on the visible desktop)");
+    EXPECT_EQ(std::distance(std::sregex_iterator(errors.begin(), errors.end(), entry), std::sregex_iterator()), 2)
+        << errors;
+    EXPECT_EQ(FullLog().find("Started "), std::string::npos) << FullLog();
+
+}
+
+// An elevated run carries the environment of whoever elevated it: none of it reaches the script
+// beyond what the script reads, and PATH and TEMP lead only to the system's and the run's folders.
+TEST_F(OsLogCollector, TheScriptSeesOnlyTheEnvironmentTheStepBuilt)
+{
+    const std::wstring planted = m_scratch / L"planted";
+    ASSERT_TRUE(CreateDirectoryW(planted.c_str(), nullptr));
+    EnvOverride canary(L"KVO_LEAK_CANARY", L"from the program's environment");
+    EnvOverride path(L"PATH", planted + L";" + kvotest::GetEnv(L"PATH"));
+    EnvOverride extensions(L"PATHEXT", L".PLANTED;.EXE");
+    const std::wstring common = kvotest::GetEnv(L"CommonProgramFiles");
+    ASSERT_FALSE(common.empty());
+    ASSERT_EQ(Collect(GivenScript("@echo off\r\nset> \"%VELLOCS_OUTDIR%\\env.txt\"\r\nexit\r\n")), 1);
+
+    std::smatch found;
+    const std::string log = FullLog();
+    ASSERT_TRUE(std::regex_search(log, found, std::regex(R"(Wrote a copy of .* to (.*)\\OSStats\.bat)"))) << log;
+    const std::wstring privateFolder = kvotest::Widen(found[1].str());
+    const std::wstring system = Tallis::ImageUpdate::SystemDirectory();
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::map<std::wstring, std::wstring> built = {
+        {L"COMMONPROGRAMFILES", common},
+        {L"COMSPEC", system + L"\\cmd.exe"},
+        {L"PATH", system + L";" + system + L"\\Wbem;" + system + L"\\WindowsPowerShell\\v1.0"},
+        {L"PATHEXT", L".COM;.EXE;.BAT;.CMD;.VBS;.VBE;.JS;.JSE;.WSF;.WSH;.MSC"},
+        {L"SYSTEMROOT", windows},
+        {L"TEMP", privateFolder},
+        {L"TMP", privateFolder},
+        {L"VELLOCS_OUTDIR", m_out},
+        {L"WINDIR", windows},
+    };
+    const std::map<std::wstring, std::wstring> seen = ParseSet(Out(L"env.txt"));
+    for (const auto& [name, value] : built) {
+        const auto at = seen.find(name);
+        if (at == seen.end())
+            ADD_FAILURE() << kvotest::Narrow(name) << " is missing";
+        else
+            EXPECT_EQ(at->second, value) << kvotest::Narrow(name);
+    }
+    for (const auto& [name, value] : seen)
+        EXPECT_TRUE(built.count(name) || AddedByWine(name))
+            << "inherited: " << kvotest::Narrow(name) << "=" << kvotest::Narrow(value);
+    EXPECT_EQ(seen.count(L"KVO_LEAK_CANARY"), 0u);
 }
 
 // The script waits for a child that loops for ever; on timeout the child must end with it.
@@ -282,7 +441,8 @@ TEST_F(OsLogCollector, ScriptThatNeverEndsIsEndedWithItsChildrenAtTheLimit)
 
     EXPECT_NE(ErrorLog().find("did not end within 2000 ms"), std::string::npos) << ErrorLog();
     EXPECT_TRUE(kvotest::ListTree(m_temp).empty()) << "the private folder is removed on this path too";
-    EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
+    ASSERT_FALSE(DesktopOfTheRun().empty()) << FullLog();
+    EXPECT_FALSE(DesktopExists(DesktopOfTheRun().c_str()));
 }
 
 TEST_F(OsLogCollector, NoTemporaryFolderFailsWithNothingWritten)
@@ -325,7 +485,8 @@ TEST_F(OsLogCollector, ProcessThatCannotStartFailsAndRemovesThePrivateFolder)
     EXPECT_EQ(Collect(), 0);
     EXPECT_TRUE(kvotest::ListTree(m_temp).empty());
     EXPECT_FALSE(kvotest::FolderExists(m_out + L"\\OSLogs"));
-    EXPECT_FALSE(DesktopExists(CWindowsOSLogs::kDesktopName));
+    ASSERT_FALSE(DesktopOfTheRun().empty()) << FullLog();
+    EXPECT_FALSE(DesktopExists(DesktopOfTheRun().c_str()));
     EXPECT_NE(ErrorLog().find("CreateProcess failed for " + kvotest::Narrow(empty) + "\\cmd.exe"),
               std::string::npos)
         << ErrorLog();
@@ -384,17 +545,19 @@ TEST_F(OsLogCollector, TemporaryFoldersWithCharactersCmdTreatsApartStillRunTheSc
         EXPECT_EQ(kvotest::ReadFileBytes(m_out + L"\\OSLogs\\Setupapi.dev.log"), m_dev.Bytes());
         EXPECT_TRUE(kvotest::ListTree(special).empty());
     }
-    EXPECT_NE(FullLog().find("cmd.exe /s /k \"\""), std::string::npos) << FullLog();
+    EXPECT_NE(FullLog().find("cmd.exe /d /s /k \"\""), std::string::npos) << FullLog();
 }
 
+// /d in both forms: no AutoRun command of the registry runs before the script (Wine's cmd runs
+// none anyway, so only the command line can show it).
 TEST(OsLogCommandLine, KeepsTheSimpleFormAndQuotesForSlashSOnlyWhereNeeded)
 {
     EXPECT_EQ(CWindowsOSLogs::CommandLineFor(L"C:\\tmp\\John Smith\\OSStats.bat", L"20240116000000.000000-60"),
-              L"cmd.exe /k \"C:\\tmp\\John Smith\\OSStats.bat\" -cd 20240116000000.000000-60");
+              L"cmd.exe /d /k \"C:\\tmp\\John Smith\\OSStats.bat\" -cd 20240116000000.000000-60");
     for (const wchar_t* special : {L"&", L"<", L">", L"(", L")", L"@", L"^", L"|"}) {
         const std::wstring path = std::wstring(L"C:\\tmp\\a") + special + L"b\\OSStats.bat";
         EXPECT_EQ(CWindowsOSLogs::CommandLineFor(path, L"20240116000000.000000-60"),
-                  L"cmd.exe /s /k \"\"" + path + L"\" -cd 20240116000000.000000-60\"")
+                  L"cmd.exe /d /s /k \"\"" + path + L"\" -cd 20240116000000.000000-60\"")
             << kvotest::Narrow(path);
     }
 }

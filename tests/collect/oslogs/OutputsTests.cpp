@@ -1,6 +1,6 @@
 // Every output of the OS log step accounted for, and the event exports where wmic is missing or
 // fails: the collector in-process, with the stand-ins of wmic, wevtutil and msinfo32 (see
-// tests/simmachine) told by environment variables what to do.
+// tests/simmachine) told by stand-in settings what to do.
 #include "CollectTestSeams.h"
 #include "DiagnosticLog.h"
 #include "EventExport.h"
@@ -72,7 +72,11 @@ protected:
         Tallis::ImageUpdate::InitializeLog((m_scratch / L"tool.log").c_str(),
                                            (m_scratch / L"tool.errors.log").c_str());
     }
-    void TearDown() override { SetLocalTimeForTest(nullptr); }
+    void TearDown() override
+    {
+        SetLocalTimeForTest(nullptr);
+        SetDesktopCreateForTest(nullptr);
+    }
 
     // Runs the collector as a run would and keeps what it found.
     INT32 Collect()
@@ -108,7 +112,7 @@ protected:
     EnvOverride m_tmp;
     EnvOverride m_tempVar;
     EnvOverride m_outdir;
-    EnvOverride m_log;
+    kvotest::StandInSetting m_log;
     SeededFile m_app;
     SeededFile m_dev;
     SeededFile m_evtx;
@@ -185,7 +189,7 @@ TEST_F(OsLogOutputs, WithoutWmicWevtutilExportsTheEventsFromTheCutoff)
 // wmic that runs but cannot read (no right to the Security log, a broken repository).
 TEST_F(OsLogOutputs, AnEmptyQueryStaysWithAWarningAndTheExportRecovers)
 {
-    EnvOverride failing(L"KVO_WMIC", L"empty");
+    kvotest::StandInSetting failing(L"KVO_WMIC", L"empty");
     ASSERT_EQ(Collect(), 1);
     const std::wstring events = m_out + L"\\OSLogs\\EventLogs\\";
     for (const wchar_t* stem : {L"EvtLog_App", L"EvtLog_System", L"EvtLog_Security"}) {
@@ -204,8 +208,8 @@ TEST_F(OsLogOutputs, AnEmptyQueryStaysWithAWarningAndTheExportRecovers)
 
 TEST_F(OsLogOutputs, WhenNeitherToolDeliversEachEventLogIsAnErrorEntry)
 {
-    EnvOverride failingWmic(L"KVO_WMIC", L"empty");
-    EnvOverride failingWevtutil(L"KVO_WEVTUTIL", L"empty");
+    kvotest::StandInSetting failingWmic(L"KVO_WMIC", L"empty");
+    kvotest::StandInSetting failingWevtutil(L"KVO_WEVTUTIL", L"empty");
     ASSERT_EQ(Collect(), 1) << "the programs ran and ended: the collector itself succeeded";
     for (const wchar_t* name : {L"events-application", L"events-system", L"events-security"}) {
         EXPECT_EQ(Output(name).outcome, Outcome::Missing) << kvotest::Narrow(name);
@@ -253,7 +257,7 @@ TEST_F(OsLogOutputs, AnEventLogFileThatCannotBeReadIsNamedAsMissing)
 TEST_F(OsLogOutputs, AnExportThatNeverEndsIsEndedWithinTheTimeLimit)
 {
     const Absent wmic(kWmic);
-    EnvOverride hanging(L"KVO_WEVTUTIL", L"hang");
+    kvotest::StandInSetting hanging(L"KVO_WEVTUTIL", L"hang");
     m_timeoutMs = 4000;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Collect(), 0);
@@ -263,6 +267,24 @@ TEST_F(OsLogOutputs, AnExportThatNeverEndsIsEndedWithinTheTimeLimit)
     EXPECT_NE(ErrorLog().find("Wevtutil did not end within 4000 ms"), std::string::npos) << ErrorLog();
     EXPECT_EQ(Count(Standins(), "wevtutil|"), 1u) << "no export starts after the time ran out: " << Standins();
     EXPECT_EQ(Output(L"events-application").outcome, Outcome::Missing);
+}
+
+// Where wmic is missing the export would follow the script: without the step's desktop neither
+// runs, and nothing is accounted for.
+TEST_F(OsLogOutputs, WithoutItsDesktopNeitherTheScriptNorAnExportRuns)
+{
+    const Absent wmic(kWmic);
+    SetDesktopCreateForTest([](const wchar_t*, ACCESS_MASK, SECURITY_ATTRIBUTES*) -> HDESK {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return nullptr;
+    });
+    EXPECT_EQ(Collect(), 0);
+    EXPECT_EQ(Standins(), "");
+    EXPECT_TRUE(m_record.osLogOutputs.empty());
+    EXPECT_FALSE(kvotest::FolderExists(m_out + L"\\OSLogs"));
+    EXPECT_NE(ErrorLog().find("failed, Error:1816; the step's programs do not run on the visible desktop"),
+              std::string::npos)
+        << ErrorLog();
 }
 
 TEST(OsLogExportCommands, CutoffAndCommandLines)
