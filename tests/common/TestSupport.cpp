@@ -240,6 +240,10 @@ MovedAside::~MovedAside()
     if (!m_moved)
         return;
     RemoveTree(m_path);
+    if (MoveFileW((m_path + L".away").c_str(), m_path.c_str()))
+        return;
+    // A link whose target went first looks missing to Win32 and stays in the way.
+    RemoveUnixLink(m_path);
     MoveFileW((m_path + L".away").c_str(), m_path.c_str());
 }
 
