@@ -107,5 +107,7 @@ void MeasuringVisitor::File(const wchar_t*, const wchar_t* source, const wchar_t
 
 void MeasuringVisitor::Tree(const wchar_t* source, const wchar_t*)
 {
+    if (!LinkedComponent(source).empty())
+        return;
     (void)MeasureFolderTree(source, true, m_size);
 }

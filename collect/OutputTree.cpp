@@ -72,12 +72,8 @@ DWORD ListTreeEntries(const std::wstring& longRoot, std::vector<TreeEntry>& entr
     if (longRoot.empty())
         return ERROR_INVALID_PARAMETER;
     try {
-        unique_hfile root(CreateFileW(longRoot.c_str(), kListFolderAccess,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!root)
-            return GetLastError();
-        if (const DWORD error = CheckOpened(root.get(), OpenKind::Folder, 0, nullptr))
+        unique_hfile root;
+        if (const DWORD error = OpenFolderItself(longRoot.c_str(), 0, root))
             return error;
         ListingVisitor listing(entries);
         if (const DWORD error = WalkTree(root.get(), listing, {true, 0}))

@@ -170,8 +170,7 @@ private:
 DWORD MeasureTree(const wchar_t* folder, bool recurse, TreeSize& size)
 {
     unique_hfile root;
-    std::wstring linkedAt;
-    if (const DWORD error = OpenWithoutLinks(folder, OpenKind::Folder, 0, root, linkedAt))
+    if (const DWORD error = OpenFolderItself(folder, 0, root))
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
     MeasureVisitor measure(folder, size);
     const DWORD stop = WalkTree(root.get(), measure, {recurse, 0});
@@ -237,15 +236,12 @@ private:
 DWORD RemoveTree(const wchar_t* folder)
 {
     PathBuilder self(folder, false);
-    if (IsReparsePoint(folder))
+    unique_hfile root;
+    const DWORD opened = OpenFolderItself(folder, DELETE, root);
+    if (opened == kErrorStoppedOnLink)
         return RemoveLink(self.GetLongPath());
-    unique_hfile root(CreateFileW(self.GetLongPath(), kListFolderAccess | DELETE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!root)
-        return GetLastError();
-    if (const DWORD error = CheckOpened(root.get(), OpenKind::Folder, 0, nullptr))
-        return error;
+    if (opened != 0)
+        return opened;
     RemoveVisitor remove;
     DWORD first = WalkTree(root.get(), remove, {true, DELETE});
     KeepFirst(first, remove.First());

@@ -67,9 +67,10 @@ struct TreeSize {
 };
 
 // Adds the files below folder to size, as CopyFolderTree would find them: reparse points are
-// skipped, subfolders only with recurse, and a folder with a linked component adds nothing
-// (kErrorStoppedOnLink). A missing folder adds nothing and gives 0; the first folder that cannot be
-// read gives its code, after everything else was counted.
+// skipped, subfolders only with recurse, and a folder that is a link adds nothing
+// (kErrorStoppedOnLink; a source's linked components are the caller's to check, LinkedComponent).
+// A missing folder adds nothing and gives 0; the first folder that cannot be read gives its code,
+// after everything else was counted.
 [[nodiscard]] DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noexcept;
 
 } // namespace Tallis::ImageUpdate

@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "NtStatus.h"
+#include "PathBuilder.h"
 #include "SupportTestSeams.h"
 
 #include <winternl.h>
@@ -308,6 +309,29 @@ DWORD OpenWithoutLinks(const wchar_t* path, OpenKind kind, ACCESS_MASK access, u
             start = end + 1;
         }
         handle = std::move(current);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+DWORD OpenFolderItself(const wchar_t* path, ACCESS_MASK access, unique_hfile& handle) noexcept
+{
+    try {
+        PathBuilder folder(path, false);
+        const DWORD attributes = GetFileAttributesW(folder.GetLongPath());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return GetLastError();
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return kErrorStoppedOnLink;
+        unique_hfile opened(CreateFileW(folder.GetLongPath(), kListFolderAccess | access,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!opened)
+            return GetLastError();
+        if (const DWORD error = CheckOpened(opened.get(), OpenKind::Folder, 0, nullptr))
+            return error;
+        handle = std::move(opened);
         return 0;
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;

@@ -48,6 +48,11 @@ enum class OpenKind { Folder, File, Either };
 [[nodiscard]] DWORD OpenWithoutLinks(const wchar_t* path, OpenKind kind, ACCESS_MASK access, unique_hfile& handle,
                                      std::wstring& linkedAt) noexcept;
 
+// Opens the folder at path for listing, with access added, when it is not a link itself (by name and
+// by handle); the components above it are taken as they are (the run's own output folder, which a
+// profile's link may hold). kErrorStoppedOnLink for a link.
+[[nodiscard]] DWORD OpenFolderItself(const wchar_t* path, ACCESS_MASK access, unique_hfile& handle) noexcept;
+
 // The plain path of the first existing component of path, from its volume root down, that is a
 // link; empty when there is none.
 [[nodiscard]] std::wstring LinkedComponent(const wchar_t* path);
