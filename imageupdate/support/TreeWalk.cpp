@@ -320,8 +320,11 @@ DWORD OpenFolderItself(const wchar_t* path, ACCESS_MASK access, unique_hfile& ha
     try {
         PathBuilder folder(path, false);
         const DWORD attributes = GetFileAttributesW(folder.GetLongPath());
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            return GetLastError();
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            // As a listing of its content reports a folder that is not there.
+            return error == ERROR_FILE_NOT_FOUND ? DWORD(ERROR_PATH_NOT_FOUND) : error;
+        }
         if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
             return kErrorStoppedOnLink;
         unique_hfile opened(CreateFileW(folder.GetLongPath(), kListFolderAccess | access,

@@ -50,7 +50,7 @@ enum class OpenKind { Folder, File, Either };
 
 // Opens the folder at path for listing, with access added, when it is not a link itself (by name and
 // by handle); the components above it are taken as they are (the run's own output folder, which a
-// profile's link may hold). kErrorStoppedOnLink for a link.
+// profile's link may hold). kErrorStoppedOnLink for a link, ERROR_PATH_NOT_FOUND when it is missing.
 [[nodiscard]] DWORD OpenFolderItself(const wchar_t* path, ACCESS_MASK access, unique_hfile& handle) noexcept;
 
 // The plain path of the first existing component of path, from its volume root down, that is a
