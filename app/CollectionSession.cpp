@@ -35,7 +35,11 @@ std::wstring NoSpaceText(const SpaceCheck& space)
     wchar_t text[1024] = {};
     _snwprintf(text, 1023, format.c_str(), space.volume.c_str(), needed.c_str(), estimate.c_str(), reserve.c_str(),
                free.c_str());
-    return text;
+    // The largest files, so the administrator can choose /maxfile or another volume.
+    std::wstring result = text;
+    for (const auto& file : space.largestFiles)
+        result += L"\r\n" + FormatBytes(file.bytes) + L"  " + file.path;
+    return result;
 }
 
 std::wstring ErrorText(const wchar_t* what, const std::wstring& path, DWORD error)

@@ -5,21 +5,10 @@
 #include "FileSystem.h"
 #include "FolderCreation.h"
 #include "PathBuilder.h"
+#include "TreeWalk.h"
 #include "UniqueHandles.h"
 
 using namespace Tallis::ImageUpdate;
-
-namespace {
-
-// A source that is a link is not read through: an item not collected, named with where it leads.
-void NotFollowed(const wchar_t* what, const wchar_t* path, const wchar_t* logUnit)
-{
-    const std::wstring target = LinkTarget(path);
-    KVO_LOG(LOG_ERROR, logUnit, L"The %s %s is a link to %s: it is not followed", what, path,
-            target.empty() ? L"an unknown place" : target.c_str());
-}
-
-} // namespace
 
 int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
                         const std::function<void(const wchar_t* volumeName)>& visit)
@@ -42,7 +31,7 @@ int ForEachVolumeFolder(const wchar_t* dataFolder, const wchar_t* logUnit,
             continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             PathBuilder link(dataFolder, L"Volumes", entry.cFileName, nullptr, false);
-            NotFollowed(L"volume folder", link.GetPath(), logUnit);
+            LogLinkNotFollowed(logUnit, L"volume folder", link.GetPath(), {});
             continue;
         }
         visit(entry.cFileName);
@@ -59,8 +48,8 @@ void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_
         KVO_LOG(LOG_WARN, logUnit, L"The disk is full: %s is not copied", source);
         return;
     }
-    if (IsReparsePoint(source)) {
-        NotFollowed(L"source folder", source, logUnit);
+    if (const std::wstring linked = LinkedComponent(source); !linked.empty()) {
+        LogLinkNotFollowed(logUnit, L"source folder", source, linked);
         return;
     }
     KVO_LOG(LOG_INFO, logUnit, L"Copying %s ==> %s", source, destination);
@@ -74,6 +63,10 @@ void CollectTree(const wchar_t* source, const wchar_t* destination, const wchar_
 
 void CollectFile(const wchar_t* what, const wchar_t* source, const wchar_t* destination, const wchar_t* logUnit)
 {
+    if (const std::wstring linked = LinkedComponent(source); !linked.empty()) {
+        LogLinkNotFollowed(logUnit, what, source, linked);
+        return;
+    }
     PathBuilder from(source, false);
     const DWORD attributes = GetFileAttributesW(from.GetLongPath());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -82,9 +75,6 @@ void CollectFile(const wchar_t* what, const wchar_t* source, const wchar_t* dest
             KVO_LOG(LOG_WARN, logUnit, L"No %s at %s", what, source);
             return;
         }
-    } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        NotFollowed(what, source, logUnit);
-        return;
     }
     (void)CopyCollectedFile(source, destination, logUnit);
 }
@@ -104,16 +94,20 @@ DWORD CreateOutputFolder(const wchar_t* folder, const wchar_t* logUnit)
 
 void MeasuringVisitor::File(const wchar_t*, const wchar_t* source, const wchar_t*)
 {
+    // What the copy would not follow adds nothing.
+    if (!LinkedComponent(source).empty())
+        return;
     PathBuilder from(source, false);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(from.GetLongPath(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
         return;
-    ++m_size.files;
-    m_size.bytes += (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    m_size.AddFile(from.GetPath(), (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
 void MeasuringVisitor::Tree(const wchar_t* source, const wchar_t*)
 {
+    if (!LinkedComponent(source).empty())
+        return;
     (void)MeasureFolderTree(source, true, m_size);
 }

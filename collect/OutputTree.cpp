@@ -1,5 +1,6 @@
 #include "OutputTree.h"
 
+#include "TreeWalk.h"
 #include "UniqueHandles.h"
 
 #include <algorithm>
@@ -8,47 +9,38 @@ using namespace Tallis::ImageUpdate;
 
 namespace {
 
-DWORD ListFolder(const std::wstring& longRoot, const std::wstring& relative, std::vector<TreeEntry>& entries)
-{
-    std::wstring pattern = longRoot;
-    if (pattern.back() != L'\\')
-        pattern += L'\\';
-    if (!relative.empty())
-        pattern += relative + L"\\";
-    pattern += L'*';
-    WIN32_FIND_DATAW found;
-    unique_hfind search(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                         nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search) {
-        const DWORD error = GetLastError();
-        // A drive root has no "." entry, so an empty one matches nothing.
-        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+// Every file and folder of the walk, in the order met; a folder that could not be listed keeps why.
+class ListingVisitor final : public ITreeVisitor {
+public:
+    explicit ListingVisitor(std::vector<TreeEntry>& entries) noexcept : m_entries(entries) {}
+    bool EnterFolder(const std::wstring& relative, const TreeItem& item) override
+    {
+        m_lastFolder = Add(relative, item, true);
+        return true;
     }
-    std::vector<size_t> subfolders; // indexes into entries
-    do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L".." || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        TreeEntry entry;
-        entry.relativePath = relative.empty() ? name : relative + L"\\" + name;
-        entry.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        entry.size = entry.folder ? 0 : (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-        entry.lastWrite = found.ftLastWriteTime;
-        if (entry.folder)
-            subfolders.push_back(entries.size());
-        entries.push_back(std::move(entry));
-    } while (FindNextFileW(search.get(), &found));
-    const DWORD ended = GetLastError();
-    if (ended != ERROR_NO_MORE_FILES)
-        return ended;
-    search.reset();
+    DWORD File(HANDLE, const std::wstring& relative, const TreeItem& item) override
+    {
+        Add(relative, item, false);
+        return 0;
+    }
+    // Called right after EnterFolder for the same folder.
+    void FolderFailed(const std::wstring&, const TreeItem&, DWORD error) override { m_entries[m_lastFolder].error = error; }
 
-    for (const size_t index : subfolders) {
-        const std::wstring subfolder = entries[index].relativePath;
-        entries[index].error = ListFolder(longRoot, subfolder, entries);
+private:
+    size_t Add(const std::wstring& relative, const TreeItem& item, bool folder)
+    {
+        TreeEntry entry;
+        entry.relativePath = relative;
+        entry.folder = folder;
+        entry.size = folder ? 0 : item.size;
+        entry.lastWrite = item.lastWrite;
+        m_entries.push_back(std::move(entry));
+        return m_entries.size() - 1;
     }
-    return 0;
-}
+
+    std::vector<TreeEntry>& m_entries;
+    size_t m_lastFolder = 0;
+};
 
 } // namespace
 
@@ -80,7 +72,11 @@ DWORD ListTreeEntries(const std::wstring& longRoot, std::vector<TreeEntry>& entr
     if (longRoot.empty())
         return ERROR_INVALID_PARAMETER;
     try {
-        if (const DWORD error = ListFolder(longRoot, L"", entries))
+        unique_hfile root;
+        if (const DWORD error = OpenFolderItself(longRoot.c_str(), 0, root))
+            return error;
+        ListingVisitor listing(entries);
+        if (const DWORD error = WalkTree(root.get(), listing, {true, 0}))
             return error;
         std::sort(entries.begin(), entries.end(),
                   [](const TreeEntry& a, const TreeEntry& b) { return a.relativePath < b.relativePath; });

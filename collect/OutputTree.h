@@ -19,6 +19,7 @@ struct TreeEntry {
 // path, without a trailing separator. Raises only std::bad_alloc; empty when the path is invalid.
 std::wstring FullLongPath(const wchar_t* path);
 
-// Every file and folder below longRoot, reparse points skipped, sorted by relative path (ordinal,
-// so a folder always comes before its content). Fails only when longRoot itself cannot be listed.
+// Every file and folder below longRoot, reparse points skipped, walked by handle at any depth, sorted
+// by relative path (ordinal, so a folder always comes before its content). Fails only when longRoot
+// itself cannot be listed.
 [[nodiscard]] DWORD ListTreeEntries(const std::wstring& longRoot, std::vector<TreeEntry>& entries) noexcept;

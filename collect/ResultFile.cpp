@@ -194,19 +194,36 @@ Json RunDocument(const RunRequest& request, const RunRecord& record)
     return doc;
 }
 
+// Whether a copy's destination is the file at relativePath of the output folder (prefix: the
+// folder with its separator).
+bool IsAt(const std::wstring& prefix, const std::wstring& destination, const std::wstring& relativePath)
+{
+    return destination.size() > prefix.size() &&
+           CompareStringOrdinal(destination.c_str(), int(prefix.size()), prefix.c_str(), int(prefix.size()), TRUE) ==
+               CSTR_EQUAL &&
+           CompareStringOrdinal(destination.c_str() + prefix.size(), -1, relativePath.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
 // A copy cut to its end, by its place in the output folder; null when the file arrived whole.
 const FileShortfall* TruncatedAt(const RunRecord& record, const std::wstring& relativePath)
 {
     const std::wstring prefix = record.outputFolder + L"\\";
     for (const FileShortfall& file : record.truncated) {
-        if (file.destination.size() > prefix.size() &&
-            CompareStringOrdinal(file.destination.c_str(), int(prefix.size()), prefix.c_str(), int(prefix.size()),
-                                 TRUE) == CSTR_EQUAL &&
-            CompareStringOrdinal(file.destination.c_str() + prefix.size(), -1, relativePath.c_str(), -1, TRUE) ==
-                CSTR_EQUAL)
+        if (IsAt(prefix, file.destination, relativePath))
             return &file;
     }
     return nullptr;
+}
+
+// The number of names the source of a copy had, when more than one; 0 otherwise.
+DWORD LinksAt(const RunRecord& record, const std::wstring& relativePath)
+{
+    const std::wstring prefix = record.outputFolder + L"\\";
+    for (const HardLinkedFile& file : record.hardLinked) {
+        if (IsAt(prefix, file.destination, relativePath))
+            return file.links;
+    }
+    return 0;
 }
 
 Json FilesDocument(const RunRecord& record, const std::vector<OutputFile>& files, const std::vector<HashedFile>& hashes)
@@ -218,6 +235,8 @@ Json FilesDocument(const RunRecord& record, const std::vector<OutputFile>& files
             entry["truncated"] = true;
             entry["originalSize"] = truncated->originalSize;
         }
+        if (const DWORD links = LinksAt(record, files[i].relativePath))
+            entry["links"] = links;
         if (hashes[i].error == 0) {
             entry["sha256"] = Utf8(hashes[i].hex);
         } else {

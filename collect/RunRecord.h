@@ -53,6 +53,12 @@ struct FileShortfall {
     ULONGLONG originalSize = 0; // truncated: the source's size
 };
 
+// A file copied from a source with more than one name (hard links).
+struct HardLinkedFile {
+    std::wstring destination;
+    DWORD links = 0;
+};
+
 // One output that the OS log step should leave, as checked after its programs ended.
 struct OsLogOutput {
     enum class Outcome { Ok, Missing, Empty, Unavailable };
@@ -89,6 +95,7 @@ struct RunRecord {
     static constexpr size_t kMaxKept = 10000;
     std::vector<FileShortfall> truncated;
     std::vector<FileShortfall> notCollected;
+    std::vector<HardLinkedFile> hardLinked;
     bool diskFull = false;
     std::vector<OsLogOutput> osLogOutputs; // empty when the OS log step did not run
 

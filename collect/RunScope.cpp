@@ -42,6 +42,13 @@ void RunScope::OnCopy(void* context, const CopyEvent& event) noexcept
 {
     auto* scope = static_cast<RunScope*>(context);
     try {
+        if (event.kind == CopyEvent::Kind::HardLinked) {
+            HardLinkedFile linked{event.destination, event.links};
+            std::lock_guard<std::mutex> lock(scope->m_copyLock);
+            if (scope->m_record.hardLinked.size() < RunRecord::kMaxKept)
+                scope->m_record.hardLinked.push_back(std::move(linked));
+            return;
+        }
         FileShortfall shortfall{event.source, event.destination, event.error, event.originalSize};
         std::lock_guard<std::mutex> lock(scope->m_copyLock);
         auto& list = event.kind == CopyEvent::Kind::Truncated ? scope->m_record.truncated : scope->m_record.notCollected;

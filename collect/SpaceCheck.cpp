@@ -95,6 +95,7 @@ DWORD CheckSpace(const RunRequest& request, CVellocsDiag& holder, SpaceCheck& ch
                                          : check.systemVolume ? kSystemVolumeReserve : kOtherVolumeReserve;
 
     TreeSize size;
+    size.fileCap = request.fileSizeCap;
     for (int index = 0; index < CVellocsDiag::kComponentCount; ++index) {
         CVellocsDiagComponent* component = holder.GetComponent(index);
         if (component && request.collect[size_t(index)] && component->IsAvailable())
@@ -102,6 +103,11 @@ DWORD CheckSpace(const RunRequest& request, CVellocsDiag& holder, SpaceCheck& ch
     }
     const ULONGLONG override = g_estimateOverride.load();
     check.estimate = override != ULLONG_MAX ? override : size.bytes;
+    check.largestFiles.clear();
+    for (const auto& file : size.largest) {
+        if (file.bytes != 0)
+            check.largestFiles.push_back(file);
+    }
     return 0;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 // Whether a run fits on the output volume: what the selected collectors will copy, plus a reserve
 // that keeps the machine (often its system drive) working, against the space the caller may use.
+#include "FileSystem.h"
 #include "RunRequest.h"
 
 #include <windows.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class CVellocsDiag;
 
@@ -16,6 +18,8 @@ struct SpaceCheck {
     ULONGLONG freeBefore = 0; // available to the caller
     ULONGLONG estimate = 0;
     ULONGLONG reserve = 0;
+    // The largest files the run would copy, largest first, each counted as /maxfile would cut it.
+    std::vector<Tallis::ImageUpdate::SizedFile> largestFiles;
 
     [[nodiscard]] bool Fits() const noexcept { return estimate + reserve <= freeBefore; }
 };
@@ -25,7 +29,8 @@ constexpr ULONGLONG kSystemVolumeReserve = 1024 * kMegabyte;
 constexpr ULONGLONG kOtherVolumeReserve = 256 * kMegabyte;
 
 // Measures the volume of the request's base folder (through its nearest existing ancestor, as the
-// folder may not exist yet) and sums the estimates of the collectors it selects that are available.
+// folder may not exist yet) and sums the estimates of the collectors it selects that are available,
+// each file counted at most at the request's size cap.
 // The reserve is the request's, or the default for the volume. 0 or the Windows error of the
 // volume query.
 [[nodiscard]] DWORD CheckSpace(const RunRequest& request, CVellocsDiag& holder, SpaceCheck& check);

@@ -4,6 +4,7 @@
 #include "FileCopy.h"
 #include "FolderCreation.h"
 #include "PathBuilder.h"
+#include "TreeWalk.h"
 #include "UniqueHandles.h"
 
 #include <cwchar>
@@ -33,11 +34,6 @@ bool DestinationNeedsCreation(const wchar_t* text) noexcept
     return true;
 }
 
-bool IsDotEntry(const wchar_t* name) noexcept
-{
-    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
 // Keeps the first failure of a copy while the copy goes on with everything else.
 void KeepFirst(DWORD& first, DWORD error) noexcept
 {
@@ -45,17 +41,22 @@ void KeepFirst(DWORD& first, DWORD error) noexcept
         first = error;
 }
 
+std::wstring Joined(const std::wstring& base, const std::wstring& relative)
+{
+    if (relative.empty())
+        return base;
+    return base.empty() || base.back() == L'\\' ? base + relative : base + L'\\' + relative;
+}
+
 // A folder of the copy, whose parent is there in nearly every case: one CreateDirectoryW, and the
 // chain creation with its full-disk retry only when that is not enough. The shell's chain creation
-// costs milliseconds a folder under Wine, more than copying a small file. Paths of the chain's long
-// branch go there directly, which logs them as it always did. A name that exists, a planted link
+// costs milliseconds a folder under Wine, more than copying a small file, and the chain's long
+// branch would try every ancestor of a deep folder again. A name that exists, a planted link
 // included, fails with ERROR_ALREADY_EXISTS and is never entered; without a descriptor of its own
 // the new folder takes the inheritable entries of its parent, which in a collection is the
 // private output folder.
 DWORD CreateCopyFolder(PathBuilder& folder)
 {
-    if (wcslen(folder.GetPath()) >= size_t(PathBuilder::kLongBranchFrom))
-        return CreateFolderWithRetry(folder.GetPath());
     if (CreateDirectoryW(folder.GetLongPath(), nullptr))
         return 0;
     const DWORD error = GetLastError();
@@ -64,87 +65,125 @@ DWORD CreateCopyFolder(PathBuilder& folder)
     return CreateFolderWithRetry(folder.GetPath());
 }
 
+// Every folder of the destination is this run's own. One that is there already may be anything, a
+// link planted by another account included: nothing is copied into it.
+DWORD CreateDestinationFolder(const std::wstring& path)
+{
+    PathBuilder folder(path.c_str(), false);
+    const DWORD error = CreateCopyFolder(folder);
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The destination folder %s exists already: nothing is copied into it",
+                folder.GetPath());
+        return ERROR_ALREADY_EXISTS;
+    }
+    if (error != 0)
+        KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The destination folder %s could not be created, Error:%d",
+                folder.GetPath(), int(error));
+    return error;
+}
+
+// One file or folder that cannot be copied (held open without sharing, access denied) must not
+// cost everything after it: the rest is copied and the first failure kept. A full disk ends it.
+class CopyVisitor final : public ITreeVisitor {
+public:
+    CopyVisitor(std::wstring source, std::wstring destination)
+        : m_source(std::move(source)), m_destination(std::move(destination))
+    {
+    }
+    bool EnterFolder(const std::wstring& relative, const TreeItem&) override
+    {
+        const DWORD error = CreateDestinationFolder(Joined(m_destination, relative));
+        KeepFirst(m_first, error);
+        if (IsDiskFullError(error))
+            m_stop = error;
+        return error == 0;
+    }
+    DWORD File(HANDLE parent, const std::wstring& relative, const TreeItem& item) override
+    {
+        if (m_stop != 0)
+            return m_stop;
+        const std::wstring from = Joined(m_source, relative);
+        const std::wstring to = Joined(m_destination, relative);
+        const DWORD error = CopyFileInFolder(parent, item.name, item.fileId, from.c_str(), to.c_str(), L"WSFileSystem");
+        KeepFirst(m_first, error);
+        // On a full disk every later copy would fail the same way.
+        return IsDiskFullError(error) ? error : 0;
+    }
+    void FolderFailed(const std::wstring& relative, const TreeItem&, DWORD error) override
+    {
+        const std::wstring from = Joined(m_source, relative);
+        if (error == kErrorStoppedOnLink)
+            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The folder %s became a link after it was listed: it is not followed",
+                    from.c_str());
+        else
+            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The folder %s could not be read, Error:%d", from.c_str(), int(error));
+        KeepFirst(m_first, error);
+    }
+    [[nodiscard]] DWORD First() const noexcept { return m_first; }
+
+private:
+    std::wstring m_source;
+    std::wstring m_destination;
+    DWORD m_first = 0;
+    DWORD m_stop = 0;
+};
+
 DWORD CopyTree(const wchar_t* source, const wchar_t* destination, bool recurse)
 {
-    PathBuilder sourceFolder(source, false);
+    unique_hfile root;
+    std::wstring linkedAt;
+    const DWORD opened = OpenWithoutLinks(source, OpenKind::Folder, 0, root, linkedAt);
+    if (opened == kErrorStoppedOnLink) {
+        LogLinkNotFollowed(L"WSFileSystem", L"source folder", source, linkedAt);
+        return kErrorStoppedOnLink;
+    }
     PathBuilder destinationFolder(destination, false);
-
-    // Every folder of the destination is this run's own. One that is there already may be anything,
-    // a link planted by another account included: nothing is copied into it.
     if (DestinationNeedsCreation(destinationFolder.GetPath())) {
-        const DWORD error = CreateCopyFolder(destinationFolder);
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The destination folder %s exists already: nothing is copied into it",
-                    destinationFolder.GetPath());
-            return ERROR_ALREADY_EXISTS;
-        }
+        if (const DWORD error = CreateDestinationFolder(destinationFolder.GetPath()))
+            return error;
     }
-
-    PathBuilder pattern(sourceFolder.GetPath(), L"*.*", false);
-    WIN32_FIND_DATAW entry;
-    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
-    if (!search) {
-        const DWORD error = GetLastError();
-        return error == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : 0;
-    }
-
-    // One file that cannot be copied (held open without sharing, access denied) must not cost
-    // every file after it: copy the rest and report the first failure.
-    DWORD firstError = 0;
-    do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            continue;
-        if (IsDotEntry(entry.cFileName))
-            continue;
-        PathBuilder sourceItem(sourceFolder.GetPath(), entry.cFileName, false);
-        PathBuilder destinationItem(destinationFolder.GetPath(), entry.cFileName, false);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!recurse)
-                continue;
-            if (const DWORD error = CopyTree(sourceItem.GetPath(), destinationItem.GetPath(), recurse)) {
-                KeepFirst(firstError, error);
-                if (IsDiskFullError(error))
-                    return error;
-            }
-            continue;
-        }
-        const ULONGLONG listedSize = (ULONGLONG(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-        if (const DWORD error =
-                CopyListedFile(sourceItem.GetPath(), destinationItem.GetPath(), L"WSFileSystem", &listedSize)) {
-            KeepFirst(firstError, error);
-            // On a full disk every later copy would fail the same way.
-            if (IsDiskFullError(error))
-                return error;
-        }
-    } while (FindNextFileW(search.get(), &entry));
-    return firstError;
+    if (opened != 0)
+        return opened == ERROR_FILE_NOT_FOUND || opened == ERROR_PATH_NOT_FOUND ? 0 : opened;
+    CopyVisitor copy(source, destinationFolder.GetPath());
+    const DWORD stop = WalkTree(root.get(), copy, {recurse, 0});
+    return stop != 0 ? stop : copy.First();
 }
+
+class MeasureVisitor final : public ITreeVisitor {
+public:
+    MeasureVisitor(const wchar_t* root, TreeSize& size) : m_root(root), m_size(size) {}
+    bool EnterFolder(const std::wstring&, const TreeItem&) override { return true; }
+    DWORD File(HANDLE, const std::wstring& relative, const TreeItem& item) override
+    {
+        m_size.AddFile(Joined(m_root, relative), item.size);
+        return 0;
+    }
+    void FolderFailed(const std::wstring&, const TreeItem&, DWORD error) override { KeepFirst(m_first, error); }
+    [[nodiscard]] DWORD First() const noexcept { return m_first; }
+
+private:
+    std::wstring m_root;
+    TreeSize& m_size;
+    DWORD m_first = 0;
+};
 
 DWORD MeasureTree(const wchar_t* folder, bool recurse, TreeSize& size)
 {
-    PathBuilder pattern(folder, L"*.*", false);
-    WIN32_FIND_DATAW entry;
-    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
-    if (!search) {
-        const DWORD error = GetLastError();
+    unique_hfile root;
+    if (const DWORD error = OpenFolderItself(folder, 0, root))
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
-    }
-    DWORD firstError = 0;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsDotEntry(entry.cFileName))
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!recurse)
-                continue;
-            PathBuilder inner(folder, entry.cFileName, false);
-            if (const DWORD error = MeasureTree(inner.GetPath(), recurse, size))
-                KeepFirst(firstError, error);
-            continue;
-        }
-        ++size.files;
-        size.bytes += (ULONGLONG(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-    } while (FindNextFileW(search.get(), &entry));
-    return firstError;
+    MeasureVisitor measure(folder, size);
+    const DWORD stop = WalkTree(root.get(), measure, {recurse, 0});
+    return stop != 0 ? stop : measure.First();
+}
+
+// Marks an open object for deletion when its last handle closes.
+DWORD Dispose(HANDLE handle) noexcept
+{
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+        return GetLastError();
+    return 0;
 }
 
 // A folder link is removed as the link itself, opened as such: never what it leads to.
@@ -154,43 +193,60 @@ DWORD RemoveLink(const wchar_t* longPath)
                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!link)
         return GetLastError();
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!SetFileInformationByHandle(link.get(), FileDispositionInfo, &disposition, sizeof disposition))
-        return GetLastError();
-    return 0;
+    return Dispose(link.get());
 }
+
+// A file or link of an open folder, removed through its own handle; a read-only file loses the flag.
+DWORD RemoveChild(HANDLE parent, const TreeItem& item, OpenKind kind)
+{
+    const bool readOnly = (item.attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    unique_hfile child;
+    if (const DWORD error = OpenChild(parent, item.name, DELETE | (readOnly ? FILE_WRITE_ATTRIBUTES : 0), kind, child))
+        return error;
+    if (readOnly) {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = (item.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_NORMAL;
+        basic.FileAttributes &= FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(child.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    return Dispose(child.get());
+}
+
+class RemoveVisitor final : public ITreeVisitor {
+public:
+    bool EnterFolder(const std::wstring&, const TreeItem&) override { return true; }
+    void LeaveFolder(const std::wstring&, const TreeItem&, HANDLE folder) override { KeepFirst(m_first, Dispose(folder)); }
+    DWORD File(HANDLE parent, const std::wstring&, const TreeItem& item) override
+    {
+        KeepFirst(m_first, RemoveChild(parent, item, OpenKind::File));
+        return 0;
+    }
+    void Link(HANDLE parent, const std::wstring&, const TreeItem& item) override
+    {
+        KeepFirst(m_first, RemoveChild(parent, item, OpenKind::Either));
+    }
+    void FolderFailed(const std::wstring&, const TreeItem&, DWORD error) override { KeepFirst(m_first, error); }
+    [[nodiscard]] DWORD First() const noexcept { return m_first; }
+
+private:
+    DWORD m_first = 0;
+};
 
 DWORD RemoveTree(const wchar_t* folder)
 {
-    PathBuilder pattern(folder, L"*", false);
-    WIN32_FIND_DATAW entry;
-    unique_hfind search(FindFirstFileW(pattern.GetLongPath(), &entry));
-    DWORD firstError = 0;
-    if (search) {
-        do {
-            if (IsDotEntry(entry.cFileName))
-                continue;
-            PathBuilder item(folder, entry.cFileName, false);
-            const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (isFolder && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                KeepFirst(firstError, RemoveLink(item.GetLongPath()));
-                continue;
-            }
-            if (isFolder) {
-                KeepFirst(firstError, RemoveTree(item.GetPath()));
-                continue;
-            }
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                SetFileAttributesW(item.GetLongPath(), entry.dwFileAttributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-            if (!DeleteFileW(item.GetLongPath()))
-                KeepFirst(firstError, GetLastError());
-        } while (FindNextFileW(search.get(), &entry));
-    }
-    search.reset();
     PathBuilder self(folder, false);
-    if (!RemoveDirectoryW(self.GetLongPath()))
-        KeepFirst(firstError, GetLastError());
-    return firstError;
+    unique_hfile root;
+    const DWORD opened = OpenFolderItself(folder, DELETE, root);
+    if (opened == kErrorStoppedOnLink)
+        return RemoveLink(self.GetLongPath());
+    if (opened != 0)
+        return opened;
+    RemoveVisitor remove;
+    DWORD first = WalkTree(root.get(), remove, {true, DELETE});
+    KeepFirst(first, remove.First());
+    KeepFirst(first, Dispose(root.get()));
+    return first;
 }
 
 } // namespace
@@ -236,6 +292,33 @@ std::wstring LinkTarget(const wchar_t* path)
     return WithoutLongPrefix(name.c_str());
 }
 
+void LogLinkNotFollowed(const wchar_t* logUnit, const wchar_t* what, const wchar_t* path, const std::wstring& linkedAt)
+{
+    const std::wstring target = LinkTarget(linkedAt.empty() ? path : linkedAt.c_str());
+    const wchar_t* leadsTo = target.empty() ? L"an unknown place" : target.c_str();
+    const std::wstring plain = WithoutLongPrefix(path);
+    if (linkedAt.empty() || CompareStringOrdinal(plain.c_str(), -1, linkedAt.c_str(), -1, TRUE) == CSTR_EQUAL)
+        KVO_LOG(LOG_ERROR, logUnit, L"The %s %s is a link to %s: it is not followed", what, path, leadsTo);
+    else
+        KVO_LOG(LOG_ERROR, logUnit, L"The %s %s lies below %s, which is a link to %s: it is not followed", what, path,
+                linkedAt.c_str(), leadsTo);
+}
+
+void TreeSize::AddFile(const std::wstring& path, ULONGLONG size)
+{
+    const ULONGLONG counted = fileCap != 0 && size > fileCap ? fileCap : size;
+    ++files;
+    bytes += counted;
+    if (counted <= largest.back().bytes)
+        return;
+    size_t at = largest.size() - 1;
+    while (at > 0 && largest[at - 1].bytes < counted) {
+        largest[at] = std::move(largest[at - 1]);
+        --at;
+    }
+    largest[at] = SizedFile{path, counted};
+}
+
 DWORD RemoveFolderTree(const wchar_t* path) noexcept
 {
     if (!path || path[0] == L'\0')
@@ -252,9 +335,6 @@ DWORD MeasureFolderTree(const wchar_t* folder, bool recurse, TreeSize& size) noe
     if (!folder || folder[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
-        // A link as the root is not followed, as the copy does not follow it.
-        if (IsReparsePoint(folder))
-            return kErrorStoppedOnLink;
         return MeasureTree(folder, recurse, size);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -302,12 +382,6 @@ DWORD CopyFolderTree(const wchar_t* source, const wchar_t* destination, bool rec
     if (!source || !destination || source[0] == L'\0' || destination[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     try {
-        if (IsReparsePoint(source)) {
-            const std::wstring target = LinkTarget(source);
-            KVO_LOG(LOG_ERROR, L"WSFileSystem", L"The source folder %s is a link to %s: it is not followed", source,
-                    target.empty() ? L"an unknown place" : target.c_str());
-            return kErrorStoppedOnLink;
-        }
         return CopyTree(source, destination, recurse);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;

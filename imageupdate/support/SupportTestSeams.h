@@ -20,4 +20,9 @@ void SetStandbyPurgeForTest(StandbyPurgeFn purge) noexcept;
 using DebugOutputFn = void (*)(const wchar_t* text);
 void SetDebugOutputForTest(DebugOutputFn sink) noexcept;
 
+// Called by every tree walk right after a folder was listed and before anything in it is opened,
+// with the folder's path below the walk's root ("" for the root): a listed name swapped meanwhile.
+using TreeListedFn = void (*)(const wchar_t* relative);
+void SetTreeListedHookForTest(TreeListedFn hook) noexcept;
+
 } // namespace Tallis::ImageUpdate

@@ -149,6 +149,46 @@ TEST_F(CollectorTest, ASourceRootThatIsALinkIsNotFollowed)
     EXPECT_EQ(LoggedError("private.txt"), 0);
 }
 
+// A folder on the way to a source root that is a link (the product's own data folder, planted by
+// another account) is not followed either, and the estimate counts nothing behind it.
+TEST_F(CollectorTest, ALinkedFolderAboveASourceRootIsNotFollowedNorCounted)
+{
+    ScratchFolder elsewhere(L"env-collectors-elsewhere");
+    WriteTree(elsewhere.Path(), {{L"LOGS\\private.log", "another profile's file"}});
+    CreateDirectoryW(kProductData.c_str(), nullptr);
+    const std::wstring halvrun = kProductData + L"\\Halvrun";
+    ASSERT_EQ(RunUnixShell("ln -s '" + UnixPath(elsewhere.Path()) + "' '" + UnixPath(halvrun) + "'"), 0);
+
+    Tallis::ImageUpdate::TreeSize size;
+    m_logs.EstimateSize(nullptr, 2, size);
+    EXPECT_EQ(m_logs.Collect(Out().c_str(), nullptr, 2), 1);
+    RemoveTree(halvrun);
+
+    EXPECT_EQ(size.files, 0u);
+    EXPECT_FALSE(FolderExists(Out(L"VellocsLogs\\ServiceLogs-DeliveryMode")));
+    EXPECT_EQ(LoggedError("The source folder " + Narrow(kServiceLogs) + " lies below " + Narrow(halvrun) +
+                          ", which is a link to " + Narrow(elsewhere.Path())),
+              1);
+    EXPECT_EQ(LoggedError("private.log"), 0);
+}
+
+// The estimate counts a file over /maxfile as the part the copy keeps, and names the largest.
+TEST_F(CollectorTest, TheEstimateCountsEachFileAtMostTheCap)
+{
+    WriteFileBytes(kDriverLog, std::string(3000, 'd'));
+    WriteTree(kServiceLogs, {{L"HalvrunService.log", std::string(5000, 's')},
+                             {L"old\\HalvrunService.1.log", std::string(700, 'o')}});
+    Tallis::ImageUpdate::TreeSize size;
+    size.fileCap = 1000;
+    m_logs.EstimateSize(nullptr, 2, size);
+    EXPECT_EQ(size.files, 3u);
+    EXPECT_EQ(size.bytes, 1000u + 1000 + 700);
+    EXPECT_EQ(size.largest[0].bytes, 1000u);
+    EXPECT_EQ(size.largest[2].path, kServiceLogs + L"\\old\\HalvrunService.1.log");
+    EXPECT_EQ(size.largest[2].bytes, 700u);
+    EXPECT_EQ(size.largest[3].bytes, 0u);
+}
+
 UINT SystemOnDriveE(wchar_t* buffer, UINT size)
 {
     wcsncpy(buffer, L"E:\\Windows\\system32", size);

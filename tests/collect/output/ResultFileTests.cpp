@@ -152,6 +152,22 @@ TEST_F(ResultFileTest, FilesListedWithSizesAndHashesButNotItself)
     EXPECT_EQ(ListTree(folder.Path()).size(), 6u) << "result file, log, folder, empty folder and two files";
 }
 
+// A copy whose source had several names says so in its entry, found by its place in the output
+// folder whatever the case of the path the copy reported.
+TEST_F(ResultFileTest, AFileCopiedFromAHardLinkedSourceCarriesItsLinkCount)
+{
+    SampleRun run(folder.Path());
+    run.record.hardLinked = {{folder / L"VELLOCSLOGS\\abc.log", 2}, {folder / L"elsewhere\\abc.log", 5}};
+    ASSERT_EQ(Write(run), 0u);
+    const json doc = ReadResult(folder.Path());
+    const json& files = doc["files"];
+    ASSERT_EQ(files.size(), 3u) << files.dump();
+    EXPECT_EQ(files[1]["path"], "VellocsLogs\\abc.log");
+    EXPECT_EQ(files[1]["links"], 2);
+    EXPECT_FALSE(files[0].contains("links"));
+    EXPECT_FALSE(files[2].contains("links"));
+}
+
 TEST_F(ResultFileTest, TheOsLogCollectorNamesTheScriptThatRan)
 {
     SampleRun run(folder.Path());
