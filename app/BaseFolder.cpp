@@ -5,6 +5,7 @@
 #include "OutputTree.h"
 #include "PrivateSecurity.h"
 #include "RelativeFiles.h"
+#include "TreeWalk.h"
 
 #include <shlobj.h>
 

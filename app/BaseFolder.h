@@ -3,6 +3,7 @@
 // through that one handle, so a rename or a swap of its name between the check and the claim
 // cannot redirect the output into a folder another account controls.
 #include "RelativeFiles.h"
+#include "TreeWalk.h"
 #include "RunRequest.h"
 #include "UniqueHandles.h"
 

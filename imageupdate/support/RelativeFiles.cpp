@@ -6,40 +6,39 @@
 
 #include <winternl.h>
 
-#include <memory>
 #include <new>
 
 namespace Tallis::ImageUpdate {
 namespace {
 
-// Native create options and dispositions (ntifs.h), which MinGW's headers do not all carry.
-constexpr ULONG kFileOpen = 1;
-constexpr ULONG kFileCreate = 2;
-constexpr ULONG kDirectoryFile = 0x00000001;
 constexpr ULONG kSynchronousIoNonAlert = 0x00000020;
 constexpr ULONG kOpenForBackupIntent = 0x00004000;
-constexpr ULONG kOpenReparsePoint = 0x00200000;
 constexpr ULONG kCaseInsensitive = 0x00000040;
 
 using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
                                     ULONG, ULONG, ULONG, PVOID, ULONG);
 
-NtCreateFileFn NativeCreate() noexcept
+NtCreateFileFn NtCreateFileEntry() noexcept
 {
     // ntdll is in every process from the system directory: taken as it is, never searched for.
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll ? reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")))
-                 : nullptr;
+    static const NtCreateFileFn entry = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll ? reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")))
+                     : nullptr;
+    }();
+    return entry;
 }
 
-DWORD CreateAt(HANDLE parent, const std::wstring& name, ACCESS_MASK access, PSECURITY_DESCRIPTOR descriptor,
-               DWORD share, ULONG disposition, ULONG options, unique_hfile& result) noexcept
+} // namespace
+
+DWORD CreateAtHandle(HANDLE parent, const std::wstring& name, ACCESS_MASK access, PSECURITY_DESCRIPTOR descriptor,
+                     DWORD share, ULONG disposition, ULONG options, unique_hfile& result) noexcept
 {
     result.reset();
     // One component only: a separator would walk below the parent by name.
     if (!parent || name.empty() || name.find_first_of(L"\\/") != std::wstring::npos || name.size() > 255)
         return ERROR_INVALID_NAME;
-    const NtCreateFileFn create = NativeCreate();
+    const NtCreateFileFn create = NtCreateFileEntry();
     if (!create)
         return ERROR_PROC_NOT_FOUND;
     UNICODE_STRING text;
@@ -54,80 +53,26 @@ DWORD CreateAt(HANDLE parent, const std::wstring& name, ACCESS_MASK access, PSEC
     attributes.SecurityDescriptor = descriptor;
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
-    const LONG status = create(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                                disposition, options | kSynchronousIoNonAlert | kOpenForBackupIntent, nullptr, 0);
+    const LONG status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                               disposition, options | kSynchronousIoNonAlert | kOpenForBackupIntent, nullptr, 0);
     if (status < 0)
         return Win32FromStatus(status);
     result.reset(handle);
     return 0;
 }
 
-struct ListedEntry {
-    DWORD attributes = 0;
-    ULONGLONG fileId = 0;
-};
-
-// One pass over the folder's entries through its handle, looking for name.
-DWORD FindListedEntry(HANDLE folder, const std::wstring& name, ListedEntry& found)
-{
-    constexpr DWORD kBufferBytes = 64 * 1024;
-    std::unique_ptr<BYTE[]> buffer(new BYTE[kBufferBytes]);
-    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-    for (;;) {
-        if (!GetFileInformationByHandleEx(folder, kind, buffer.get(), kBufferBytes)) {
-            const DWORD error = GetLastError();
-            return error == ERROR_NO_MORE_FILES ? DWORD(ERROR_FILE_NOT_FOUND) : error;
-        }
-        kind = FileIdBothDirectoryInfo;
-        for (const BYTE* at = buffer.get();;) {
-            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-            const int length = int(entry->FileNameLength / sizeof(wchar_t));
-            if (CompareStringOrdinal(entry->FileName, length, name.c_str(), int(name.size()), TRUE) == CSTR_EQUAL) {
-                found.attributes = entry->FileAttributes;
-                found.fileId = ULONGLONG(entry->FileId.QuadPart);
-                return 0;
-            }
-            if (entry->NextEntryOffset == 0)
-                break;
-            at += entry->NextEntryOffset;
-        }
-    }
-}
-
-} // namespace
-
-DWORD JudgeOpenedEntry(HANDLE parent, const std::wstring& name, HANDLE opened, EntryKind& kind) noexcept
-{
-    try {
-        ListedEntry listed;
-        if (const DWORD error = FindListedEntry(parent, name, listed))
-            return error;
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (const DWORD error = ReadHandleInfo(opened, info))
-            return error;
-        const ULONGLONG openedId = (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        if ((listed.attributes | info.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT)
-            kind = EntryKind::Link;
-        else
-            kind = listed.fileId == openedId ? EntryKind::Plain : EntryKind::Replaced;
-        return 0;
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-}
-
 DWORD CreateFolderAt(HANDLE parent, const std::wstring& name, PSECURITY_DESCRIPTOR descriptor, DWORD share,
                      unique_hfile& folder) noexcept
 {
-    const DWORD error = CreateAt(parent, name, kFolderWorkAccess, descriptor, share, kFileCreate,
-                                 kDirectoryFile | kOpenReparsePoint, folder);
+    const DWORD error = CreateAtHandle(parent, name, kFolderWorkAccess, descriptor, share, NativeCreate::kCreate,
+                                       NativeCreate::kDirectoryFile | NativeCreate::kOpenReparsePoint, folder);
     return error == ERROR_FILE_EXISTS ? DWORD(ERROR_ALREADY_EXISTS) : error;
 }
 
 DWORD OpenFolderAt(HANDLE parent, const std::wstring& name, unique_hfile& folder) noexcept
 {
-    return CreateAt(parent, name, kFolderWorkAccess, nullptr, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    kFileOpen, kDirectoryFile | kOpenReparsePoint, folder);
+    return CreateAtHandle(parent, name, kFolderWorkAccess, nullptr, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          NativeCreate::kOpen, NativeCreate::kDirectoryFile | NativeCreate::kOpenReparsePoint, folder);
 }
 
 DWORD OpenFolderNoFollow(const std::wstring& path, unique_hfile& folder) noexcept

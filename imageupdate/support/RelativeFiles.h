@@ -15,6 +15,22 @@ constexpr ACCESS_MASK kFolderWorkAccess =
     FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_READ_ATTRIBUTES |
     READ_CONTROL | SYNCHRONIZE;
 
+// NtCreateFile's dispositions and options (ntifs.h names), which MinGW's headers do not all carry.
+namespace NativeCreate {
+constexpr ULONG kOpen = 1;
+constexpr ULONG kCreate = 2;
+constexpr ULONG kDirectoryFile = 0x00000001;
+constexpr ULONG kSequentialOnly = 0x00000004;
+constexpr ULONG kNonDirectoryFile = 0x00000040;
+constexpr ULONG kOpenReparsePoint = 0x00200000;
+} // namespace NativeCreate
+
+// Opens or creates name (one component) inside the folder parent with NtCreateFile: synchronous,
+// with backup intent, case-insensitive. descriptor may be null. 0 or the Windows error.
+[[nodiscard]] DWORD CreateAtHandle(HANDLE parent, const std::wstring& name, ACCESS_MASK access,
+                                   PSECURITY_DESCRIPTOR descriptor, DWORD share, ULONG disposition, ULONG options,
+                                   unique_hfile& result) noexcept;
+
 // Creates the new folder name (one component) inside parent with the descriptor, and opens it with
 // the given sharing. A name that exists, a link included, is never opened: ERROR_ALREADY_EXISTS.
 // 0 or the Windows error.
@@ -28,15 +44,6 @@ constexpr ACCESS_MASK kFolderWorkAccess =
 // Opens an existing folder by its path without following a link at its last component: the handle
 // is the link's when it is one. 0 or the Windows error.
 [[nodiscard]] DWORD OpenFolderNoFollow(const std::wstring& path, unique_hfile& folder) noexcept;
-
-// What an opened entry turned out to be, held against the parent's own listing of that name: a
-// link shows in the listing even where the handle was opened through it (Wine opens the target of
-// a Unix link), and an entry replaced between the listing and the open has another file id.
-enum class EntryKind { Plain, Link, Replaced };
-
-// Lists parent through its handle for name (ignoring case) and judges the handle opened for it.
-// 0 with kind, ERROR_FILE_NOT_FOUND when the listing has no such name, or the Windows error.
-[[nodiscard]] DWORD JudgeOpenedEntry(HANDLE parent, const std::wstring& name, HANDLE opened, EntryKind& kind) noexcept;
 
 // The handle's attributes and link count. 0 or the Windows error.
 [[nodiscard]] DWORD ReadHandleInfo(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) noexcept;

@@ -1,12 +1,11 @@
 #include "TreeWalk.h"
 
 #include "FileSystem.h"
-#include "NtStatus.h"
 #include "PathBuilder.h"
+#include "RelativeFiles.h"
 #include "SupportTestSeams.h"
 
-#include <winternl.h>
-
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 #include <memory>
@@ -15,30 +14,7 @@
 namespace Tallis::ImageUpdate {
 namespace {
 
-// NtCreateFile's options, as ntdef/wdm name them (MinGW's winternl.h lacks some).
-constexpr ULONG kDirectoryFile = 0x00000001;
-constexpr ULONG kSequentialOnly = 0x00000004;
-constexpr ULONG kSynchronousIo = 0x00000020;
-constexpr ULONG kNonDirectoryFile = 0x00000040;
-constexpr ULONG kOpenForBackup = 0x00004000;
-constexpr ULONG kOpenReparsePoint = 0x00200000;
-constexpr ULONG kFileOpen = 1;
-
-using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG,
-                                    ULONG, ULONG, ULONG, PVOID, ULONG);
-
 std::atomic<TreeListedFn> g_listedHook{nullptr};
-
-// ntdll is mapped into every process from the system directory: taken as it is, never searched for.
-NtCreateFileFn NtCreateFileEntry() noexcept
-{
-    static const NtCreateFileFn entry = [] {
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll ? reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")))
-                     : nullptr;
-    }();
-    return entry;
-}
 
 // A path's long form and the length of its volume root in it ("\\?\C:\", "\\?\UNC\srv\share\").
 bool SplitVolumeRoot(const wchar_t* path, std::wstring& longPath, size_t& rootLength)
@@ -192,29 +168,40 @@ void ITreeVisitor::Link(HANDLE, const std::wstring&, const TreeItem&) {}
 DWORD OpenChild(HANDLE parent, const std::wstring& name, ACCESS_MASK access, OpenKind kind,
                 unique_hfile& child) noexcept
 {
-    const NtCreateFileFn create = NtCreateFileEntry();
-    if (!create)
-        return ERROR_PROC_NOT_FOUND;
-    if (name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE)
-        return ERROR_INVALID_NAME;
-    UNICODE_STRING text;
-    text.Buffer = const_cast<wchar_t*>(name.c_str());
-    text.Length = text.MaximumLength = USHORT(name.size() * sizeof(wchar_t));
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
-    ULONG flags = kOpenReparsePoint | kSynchronousIo | kOpenForBackup;
+    ULONG options = NativeCreate::kOpenReparsePoint;
     if (kind == OpenKind::Folder)
-        flags |= kDirectoryFile;
+        options |= NativeCreate::kDirectoryFile;
     else if (kind == OpenKind::File)
-        flags |= kNonDirectoryFile | kSequentialOnly;
-    IO_STATUS_BLOCK io{};
-    HANDLE handle = nullptr;
-    const LONG status = create(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen, flags, nullptr, 0);
-    if (status < 0)
-        return Win32FromStatus(status);
-    child.reset(handle);
-    return 0;
+        options |= NativeCreate::kNonDirectoryFile | NativeCreate::kSequentialOnly;
+    return CreateAtHandle(parent, name, access, nullptr, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          NativeCreate::kOpen, options, child);
+}
+
+DWORD JudgeOpenedEntry(HANDLE parent, const std::wstring& name, HANDLE opened, EntryKind& kind) noexcept
+{
+    try {
+        std::vector<TreeItem> items;
+        if (const DWORD error = ListOpenFolder(parent, items))
+            return error;
+        const auto listed = std::find_if(items.begin(), items.end(), [&](const TreeItem& item) {
+            return CompareStringOrdinal(item.name.c_str(), int(item.name.size()), name.c_str(), int(name.size()),
+                                        TRUE) == CSTR_EQUAL;
+        });
+        if (listed == items.end())
+            return ERROR_FILE_NOT_FOUND;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const DWORD error = CheckOpened(opened, OpenKind::Either, listed->fileId, &info);
+        if (listed->IsLink() || error == kErrorStoppedOnLink)
+            kind = listed->IsLink() || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::Link
+                                                                                            : EntryKind::Replaced;
+        else if (error != 0)
+            return error;
+        else
+            kind = EntryKind::Plain;
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 DWORD CheckOpened(HANDLE handle, OpenKind kind, ULONGLONG listedId, BY_HANDLE_FILE_INFORMATION* info) noexcept

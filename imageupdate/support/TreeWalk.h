@@ -38,6 +38,15 @@ enum class OpenKind { Folder, File, Either };
 [[nodiscard]] DWORD CheckOpened(HANDLE handle, OpenKind kind, ULONGLONG listedId,
                                 BY_HANDLE_FILE_INFORMATION* info) noexcept;
 
+// What an entry opened by name turned out to be, held against the parent's own listing of that
+// name: a link shows in the listing even where the handle was opened through it (Wine opens the
+// target of a Unix link), and an entry replaced between the listing and the open has another id.
+enum class EntryKind { Plain, Link, Replaced };
+
+// Lists parent through its handle for name (ignoring case) and judges the handle opened for it.
+// 0 with kind, ERROR_FILE_NOT_FOUND when the listing has no such name, or the Windows error.
+[[nodiscard]] DWORD JudgeOpenedEntry(HANDLE parent, const std::wstring& name, HANDLE opened, EntryKind& kind) noexcept;
+
 // Every entry of an open folder but "." and "..", read through its handle. 0 or the Windows error.
 [[nodiscard]] DWORD ListOpenFolder(HANDLE folder, std::vector<TreeItem>& items) noexcept;
 

@@ -3,6 +3,7 @@
 #include "PrivateSecurity.h"
 #include "RelativeFiles.h"
 #include "TestSupport.h"
+#include "TreeWalk.h"
 
 #include <sddl.h>
 
